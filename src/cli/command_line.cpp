@@ -1,0 +1,112 @@
+#include "command_line.h"
+
+#include "quillmere/version.h"
+
+namespace quillmere::cli {
+namespace {
+
+#ifdef _WIN32
+constexpr std::string_view kSeparators = "/\\:";
+#else
+constexpr std::string_view kSeparators = "/";
+#endif
+
+bool isOutputFolderOption(std::string_view argument) {
+    return argument == "-d" || argument == "--output-dir";
+}
+
+} // namespace
+
+std::variant<Invocation, UsageError> parseCommandLine(std::span<const std::string> arguments) {
+    Invocation invocation;
+    bool haveFolder = false;
+    bool optionsEnded = false;
+    for (std::size_t at = 0; at < arguments.size(); ++at) {
+        const std::string_view argument = arguments[at];
+        if (optionsEnded || argument == "-" || !argument.starts_with('-')) {
+            invocation.paths.emplace_back(argument);
+        } else if (argument == "--") {
+            optionsEnded = true;
+        } else if (argument == "-h" || argument == "--help") {
+            return Invocation{Action::ShowHelp, {}, {}};
+        } else if (argument == "-V" || argument == "--version") {
+            return Invocation{Action::ShowVersion, {}, {}};
+        } else {
+            std::string folder;
+            if (isOutputFolderOption(argument)) {
+                if (at + 1 == arguments.size())
+                    return UsageError{"option '" + std::string(argument) + "' needs a folder"};
+                folder = arguments[++at];
+            } else if (argument.starts_with("--output-dir=")) {
+                folder = argument.substr(argument.find('=') + 1);
+            } else if (argument.starts_with("-d")) {
+                folder = argument.substr(2);
+            } else {
+                return UsageError{"unknown option '" + std::string(argument) + "'"};
+            }
+            if (haveFolder)
+                return UsageError{"the output folder is given more than once"};
+            if (folder.empty())
+                return UsageError{"the output folder's path is empty"};
+            invocation.outputFolder = std::move(folder);
+            haveFolder = true;
+        }
+    }
+
+    if (haveFolder) {
+        if (invocation.paths.empty())
+            return UsageError{"no map files given"};
+        invocation.action = Action::ConvertMany;
+        return invocation;
+    }
+    switch (invocation.paths.size()) {
+    case 0:
+        return UsageError{"missing the map and output paths"};
+    case 1:
+        return UsageError{"missing the output path after '" + invocation.paths[0] + "'"};
+    case 2:
+        return invocation;
+    default:
+        return UsageError{"too many paths: give one map and one output, or use --output-dir"};
+    }
+}
+
+std::string outputPathFor(std::string_view folder, std::string_view mapPath) {
+    const auto separator = mapPath.find_last_of(kSeparators);
+    std::string_view name = separator == std::string_view::npos ? mapPath
+                                                                : mapPath.substr(separator + 1);
+    if (const auto dot = name.rfind('.'); dot != std::string_view::npos && dot > 0)
+        name = name.substr(0, dot);
+
+    std::string output(folder);
+    if (!output.empty() && kSeparators.find(output.back()) == std::string_view::npos)
+        output += '/';
+    output += name;
+    output += ".BMP";
+    return output;
+}
+
+std::string helpText() {
+    return std::string("Usage: quillmere-tiles [OPTION]... MAP OUTPUT\n"
+                       "  or:  quillmere-tiles --output-dir DIR MAP...\n"
+                       "Copy the tile set kept at the start of a map file (its first 49,713 bytes,\n"
+                       "a complete .bmp file) into a bitmap file of its own.\n"
+                       "\n"
+                       "An existing output is replaced whole, or left as it was if anything\n"
+                       "fails. The map file is only read.\n"
+                       "\n"
+                       "  -d, --output-dir DIR  convert each MAP into DIR/NAME.BMP, where NAME is\n"
+                       "                        the map's file name without its last extension\n"
+                       "  -h, --help            show this help and exit\n"
+                       "  -V, --version         show the version and exit\n"
+                       "  --                    treat every later argument as a path\n"
+                       "\n"
+                       "Exit status: 0 when every tile set was written (a map too short for a\n"
+                       "whole tile set is warned about on standard error), 1 when any map\n"
+                       "failed, 2 for a usage error.\n"
+                       "\n"
+                       "quillmere-tiles ") +
+           kVersion + "\n";
+}
+
+} // namespace quillmere::cli

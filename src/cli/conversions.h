@@ -1,0 +1,14 @@
+#pragma once
+
+#include "command_line.h"
+
+#include <ostream>
+
+namespace quillmere::cli {
+
+// Runs the conversions an invocation asks for, reporting each on `out` (complete) or `err`
+// (warnings and failures). Returns the process's exit status.
+int runConversions(const Invocation& invocation, std::ostream& out, std::ostream& err,
+                   bool showProgress);
+
+} // namespace quillmere::cli

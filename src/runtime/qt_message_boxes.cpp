@@ -1,0 +1,31 @@
+#include "message_boxes.h"
+
+#include <QMessageBox>
+
+namespace quillmere {
+namespace {
+
+QMessageBox::Icon iconFor(MessageStyle style) {
+    switch (style) {
+    case MessageStyle::Plain:
+        break;
+    case MessageStyle::Critical:
+        return QMessageBox::Critical;
+    case MessageStyle::Warning:
+        return QMessageBox::Warning;
+    case MessageStyle::Information:
+        return QMessageBox::Information;
+    }
+    return QMessageBox::NoIcon;
+}
+
+} // namespace
+
+void QtMessageBoxes::show(const QString& prompt, MessageStyle style, const QString& title) {
+    QMessageBox box(iconFor(style), title, prompt, QMessageBox::Ok, parent_);
+    // Paths are shown as typed, never read as markup.
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+} // namespace quillmere

@@ -1,0 +1,138 @@
+// Runs the real quillmere-tiles, the way a script would.
+
+#include "run_process.h"
+#include "tile_set.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace quillmere {
+namespace {
+
+using testing::Bytes;
+using testing::patternBytes;
+using testing::readFile;
+using testing::runProcess;
+using testing::TempFolder;
+using testing::writeFile;
+
+testing::ProcessResult tiles(const std::vector<std::string>& arguments,
+                             const TempFolder& folder) {
+    std::vector<std::string> command{QUILLMERE_TILES_EXE};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return runProcess(command, folder.path().string());
+}
+
+Bytes firstBytes(const Bytes& bytes, std::size_t count) {
+    Bytes head(count, 0);
+    std::copy_n(bytes.begin(), std::min(count, bytes.size()), head.begin());
+    return head;
+}
+
+TEST(QuillmereTiles, ConvertsOneMapAndSaysSoOnStandardOutput) {
+    TempFolder folder;
+    const Bytes map = patternBytes(80000, 1);
+    writeFile(folder / "Map.LVL", map);
+
+    const auto run = tiles({"Map.LVL", "Tiles.BMP"}, folder);
+
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.out, "Map.LVL -> Tiles.BMP: Operation Complete.\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(readFile(folder / "Tiles.BMP"), firstBytes(map, kTileSetLength));
+}
+
+TEST(QuillmereTiles, WarnsAboutAShortMapButSucceeds) {
+    TempFolder folder;
+    writeFile(folder / "Map.LVL", patternBytes(40000, 2));
+
+    const auto run = tiles({"Map.LVL", "Tiles.BMP"}, folder);
+
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "quillmere-tiles: Map.LVL -> Tiles.BMP: Operation Complete. The map file "
+                       "held only 40,000 of the tile set's 49,713 bytes; the last 9,713 bytes "
+                       "are zeros.\n");
+    EXPECT_EQ(readFile(folder / "Tiles.BMP").size(), kTileSetLength);
+}
+
+TEST(QuillmereTiles, ReportsAFailureWithThePathAndTheReason) {
+    TempFolder folder;
+
+    const auto run = tiles({"Missing.LVL", "Tiles.BMP"}, folder);
+
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "quillmere-tiles: Missing.LVL -> Tiles.BMP: Could not read the map file "
+                       "\"Missing.LVL\": No such file or directory.\n");
+    EXPECT_TRUE(folder.names().empty()) << "neither the map nor an output may be created";
+}
+
+TEST(QuillmereTiles, TakesNamesThatLookLikeOptionsAfterDoubleDash) {
+    TempFolder folder;
+    writeFile(folder / "-map.LVL", patternBytes(50000, 3));
+
+    const auto run = tiles({"--", "-map.LVL", "-tiles.BMP"}, folder);
+
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(readFile(folder / "-tiles.BMP").size(), kTileSetLength);
+}
+
+TEST(QuillmereTiles, RejectsWrongUsageWithStatusTwo) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{}, "missing the map and output paths"},
+        {{"Map.LVL"}, "missing the output path"},
+        {{"a", "b", "c"}, "too many paths"},
+        {{"--frobnicate", "a", "b"}, "unknown option '--frobnicate'"},
+        {{"-d"}, "needs a folder"},
+        {{"-d", "out"}, "no map files given"},
+        {{"-d", "out", "--output-dir=other", "a"}, "more than once"},
+    };
+    for (const auto& [arguments, complaint] : cases) {
+        SCOPED_TRACE(complaint);
+        TempFolder folder;
+        const auto run = tiles(arguments, folder);
+        EXPECT_EQ(run.exitStatus, 2);
+        EXPECT_NE(run.err.find(complaint), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("--help"), std::string::npos) << run.err;
+        EXPECT_TRUE(folder.names().empty());
+    }
+}
+
+TEST(QuillmereTiles, HelpDescribesBothForms) {
+    TempFolder folder;
+    const auto run = tiles({"--help"}, folder);
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_NE(run.out.find("MAP OUTPUT"), std::string::npos);
+    EXPECT_NE(run.out.find("--output-dir DIR MAP..."), std::string::npos);
+}
+
+TEST(QuillmereTiles, ConvertsManyMapsIntoAFolderAndGoesOnPastFailures) {
+    TempFolder folder;
+    std::filesystem::create_directories(folder / "maps/other");
+    std::filesystem::create_directory(folder / "out");
+    const Bytes castle = patternBytes(60000, 4);
+    const Bytes cave = patternBytes(50000, 5);
+    writeFile(folder / "maps/Castle.LVL", castle);
+    writeFile(folder / "maps/cave.level.lvl", cave);
+    writeFile(folder / "maps/other/Castle.LVL", patternBytes(60000, 6));
+
+    const auto run = tiles({"-d", "out", "maps/Castle.LVL", "maps/Missing.LVL",
+                            "maps/cave.level.lvl", "maps/other/Castle.LVL"},
+                           folder);
+
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.out, "maps/Castle.LVL -> out/Castle.BMP: Operation Complete.\n"
+                       "maps/cave.level.lvl -> out/cave.level.BMP: Operation Complete.\n");
+    EXPECT_EQ(run.err,
+              "quillmere-tiles: maps/Missing.LVL -> out/Missing.BMP: Could not read the map "
+              "file \"maps/Missing.LVL\": No such file or directory.\n"
+              "quillmere-tiles: maps/other/Castle.LVL -> out/Castle.BMP: Could not write the "
+              "tile set \"out/Castle.BMP\": an earlier map in this run wrote it already.\n");
+    EXPECT_EQ(readFile(folder / "out/Castle.BMP"), firstBytes(castle, kTileSetLength));
+    EXPECT_EQ(readFile(folder / "out/cave.level.BMP"), firstBytes(cave, kTileSetLength));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "out"), {}), 2);
+}
+
+} // namespace
+} // namespace quillmere

@@ -1,0 +1,70 @@
+#include "result_wording.h"
+
+#include <gtest/gtest.h>
+
+namespace quillmere {
+namespace {
+
+struct WordingCase {
+    const char* name;
+    TileSetResult result;
+    std::string mapPath;
+    std::string outputPath;
+    std::string prompt;
+    MessageStyle style;
+};
+
+TEST(DescribeResult, SaysWhatHappenedInOneSentenceNamingThePath) {
+    const std::vector<WordingCase> cases = {
+        {"complete", TileSetResult::complete(), "Map.LVL", "Tiles.BMP", "Operation Complete.",
+         MessageStyle::Information},
+        {"short map", TileSetResult::shortMap(40000), "Map.LVL", "Tiles.BMP",
+         "Operation Complete. The map file held only 40,000 of the tile set's 49,713 bytes; "
+         "the last 9,713 bytes are zeros.",
+         MessageStyle::Warning},
+        {"one byte short", TileSetResult::shortMap(49712), "Map.LVL", "Tiles.BMP",
+         "Operation Complete. The map file held only 49,712 of the tile set's 49,713 bytes; "
+         "the last 1 byte is zero.",
+         MessageStyle::Warning},
+        {"empty map", TileSetResult::shortMap(0), "Map.LVL", "Tiles.BMP",
+         "Operation Complete. The map file is empty, so all 49,713 bytes of the tile set are "
+         "zeros.",
+         MessageStyle::Warning},
+        {"map missing",
+         TileSetResult::failed(FileRole::Map, {}, "No such file or directory"), "Map.LVL",
+         "Tiles.BMP", "Could not read the map file \"Map.LVL\": No such file or directory.",
+         MessageStyle::Critical},
+        {"disk full", TileSetResult::failed(FileRole::Output, "while writing", "No space left"),
+         "Map.LVL", "out/Tiles.BMP",
+         "Could not write the tile set \"out/Tiles.BMP\" while writing: No space left.",
+         MessageStyle::Critical},
+        {"map path empty", TileSetResult::failed(FileRole::Map, {}, "no path was given"), "",
+         "Tiles.BMP", "No map file was given: the map path is empty.", MessageStyle::Critical},
+        {"output path empty", TileSetResult::failed(FileRole::Output, {}, "no path was given"),
+         "Map.LVL", "", "No tile set file was given: the output path is empty.",
+         MessageStyle::Critical},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        const ResultMessage message = describeResult(row.result, row.mapPath, row.outputPath);
+        EXPECT_EQ(message.prompt, row.prompt);
+        EXPECT_EQ(message.style, row.style);
+    }
+}
+
+TEST(CompletionTitle, JoinsThePathsAsTyped) {
+    EXPECT_EQ(completionTitle("Map.LVL", "Tiles.BMP"), "Map.LVL -> Tiles.BMP");
+    EXPECT_EQ(completionTitle("", "Tiles.BMP"), " -> Tiles.BMP");
+    EXPECT_EQ(completionTitle(" a ", " b "), " a  ->  b ");
+}
+
+TEST(GroupedDigits, GroupsThousands) {
+    EXPECT_EQ(groupedDigits(0), "0");
+    EXPECT_EQ(groupedDigits(999), "999");
+    EXPECT_EQ(groupedDigits(1000), "1,000");
+    EXPECT_EQ(groupedDigits(49713), "49,713");
+    EXPECT_EQ(groupedDigits(1234567), "1,234,567");
+}
+
+} // namespace
+} // namespace quillmere
