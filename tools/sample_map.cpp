@@ -103,7 +103,8 @@ std::vector<std::uint8_t> sampleMap() {
     }
     // Level data: which tile stands where, 64 by 128 cells.
     for (std::size_t cell = 0; cell < kLevelBytes; ++cell)
-        map[quillmere::kTileSetLength + cell] = static_cast<std::uint8_t>((cell * 37 + cell / 64) % 64);
+        map[quillmere::kTileSetLength + cell] =
+            static_cast<std::uint8_t>((cell * 37 + cell / 64) % 64);
     return map;
 }
 

@@ -73,8 +73,8 @@ std::variant<Invocation, UsageError> parseCommandLine(std::span<const std::strin
 
 std::string outputPathFor(std::string_view folder, std::string_view mapPath) {
     const auto separator = mapPath.find_last_of(kSeparators);
-    std::string_view name = separator == std::string_view::npos ? mapPath
-                                                                : mapPath.substr(separator + 1);
+    std::string_view name =
+        separator == std::string_view::npos ? mapPath : mapPath.substr(separator + 1);
     if (const auto dot = name.rfind('.'); dot != std::string_view::npos && dot > 0)
         name = name.substr(0, dot);
 
@@ -87,25 +87,26 @@ std::string outputPathFor(std::string_view folder, std::string_view mapPath) {
 }
 
 std::string helpText() {
-    return std::string("Usage: quillmere-tiles [OPTION]... MAP OUTPUT\n"
-                       "  or:  quillmere-tiles --output-dir DIR MAP...\n"
-                       "Copy the tile set kept at the start of a map file (its first 49,713 bytes,\n"
-                       "a complete .bmp file) into a bitmap file of its own.\n"
-                       "\n"
-                       "An existing output is replaced whole, or left as it was if anything\n"
-                       "fails. The map file is only read.\n"
-                       "\n"
-                       "  -d, --output-dir DIR  convert each MAP into DIR/NAME.BMP, where NAME is\n"
-                       "                        the map's file name without its last extension\n"
-                       "  -h, --help            show this help and exit\n"
-                       "  -V, --version         show the version and exit\n"
-                       "  --                    treat every later argument as a path\n"
-                       "\n"
-                       "Exit status: 0 when every tile set was written (a map too short for a\n"
-                       "whole tile set is warned about on standard error), 1 when any map\n"
-                       "failed, 2 for a usage error.\n"
-                       "\n"
-                       "quillmere-tiles ") +
+    return std::string(
+               "Usage: quillmere-tiles [OPTION]... MAP OUTPUT\n"
+               "  or:  quillmere-tiles --output-dir DIR MAP...\n"
+               "Copy the tile set kept at the start of a map file (its first 49,713 bytes,\n"
+               "a complete .bmp file) into a bitmap file of its own.\n"
+               "\n"
+               "An existing output is replaced whole, or left as it was if anything\n"
+               "fails. The map file is only read.\n"
+               "\n"
+               "  -d, --output-dir DIR  convert each MAP into DIR/NAME.BMP, where NAME is\n"
+               "                        the map's file name without its last extension\n"
+               "  -h, --help            show this help and exit\n"
+               "  -V, --version         show the version and exit\n"
+               "  --                    treat every later argument as a path\n"
+               "\n"
+               "Exit status: 0 when every tile set was written (a map too short for a\n"
+               "whole tile set is warned about on standard error), 1 when any map\n"
+               "failed, 2 for a usage error.\n"
+               "\n"
+               "quillmere-tiles ") +
            kVersion + "\n";
 }
 

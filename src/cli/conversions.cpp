@@ -20,7 +20,9 @@ std::string outputKey(std::string path) {
     return path;
 }
 #else
-std::string outputKey(std::string path) { return path; }
+std::string outputKey(std::string path) {
+    return path;
+}
 #endif
 
 void report(const TileSetResult& result, const std::string& map, const std::string& output,

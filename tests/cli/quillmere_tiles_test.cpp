@@ -16,8 +16,7 @@ using testing::runProcess;
 using testing::TempFolder;
 using testing::writeFile;
 
-testing::ProcessResult tiles(const std::vector<std::string>& arguments,
-                             const TempFolder& folder) {
+testing::ProcessResult tiles(const std::vector<std::string>& arguments, const TempFolder& folder) {
     std::vector<std::string> command{QUILLMERE_TILES_EXE};
     command.insert(command.end(), arguments.begin(), arguments.end());
     return runProcess(command, folder.path().string());

@@ -30,9 +30,9 @@ TEST(DescribeResult, SaysWhatHappenedInOneSentenceNamingThePath) {
          "Operation Complete. The map file is empty, so all 49,713 bytes of the tile set are "
          "zeros.",
          MessageStyle::Warning},
-        {"map missing",
-         TileSetResult::failed(FileRole::Map, {}, "No such file or directory"), "Map.LVL",
-         "Tiles.BMP", "Could not read the map file \"Map.LVL\": No such file or directory.",
+        {"map missing", TileSetResult::failed(FileRole::Map, {}, "No such file or directory"),
+         "Map.LVL", "Tiles.BMP",
+         "Could not read the map file \"Map.LVL\": No such file or directory.",
          MessageStyle::Critical},
         {"disk full", TileSetResult::failed(FileRole::Output, "while writing", "No space left"),
          "Map.LVL", "out/Tiles.BMP",

@@ -31,11 +31,11 @@ struct SizeCase {
 
 TEST(RipBMP, OutputBecomesExactlyTheTileSetWhateverTheSizes) {
     const std::vector<SizeCase> cases = {
-        {0, std::nullopt},     {0, 10},         {0, 60000},
-        {40000, std::nullopt}, {40000, 10},     {40000, 60000},
-        {49712, std::nullopt}, {49712, 10},     {49712, 60000},
-        {49713, std::nullopt}, {49713, 10},     {49713, 60000},
-        {100000, std::nullopt}, {100000, 10},   {100000, 60000},
+        {0, std::nullopt},      {0, 10},      {0, 60000},
+        {40000, std::nullopt},  {40000, 10},  {40000, 60000},
+        {49712, std::nullopt},  {49712, 10},  {49712, 60000},
+        {49713, std::nullopt},  {49713, 10},  {49713, 60000},
+        {100000, std::nullopt}, {100000, 10}, {100000, 60000},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE("map of " + std::to_string(row.mapSize) + " bytes, old output of " +
@@ -63,9 +63,9 @@ TEST(RipBMP, OutputBecomesExactlyTheTileSetWhateverTheSizes) {
 TEST(RipBMP, CopiesTheByteWhereTheBlocksOverlap) {
     TempFolder folder;
     Bytes map(kTileSetLength, 0x11);
-    map[kSecondBlockOffset] = 0xAB;                 // read by both blocks
-    map[kFirstBlockLength] = 0xCD;                  // first byte only the second block reads
-    map[kTileSetLength - 1] = 0xEF;                 // last byte of the tile set
+    map[kSecondBlockOffset] = 0xAB; // read by both blocks
+    map[kFirstBlockLength] = 0xCD;  // first byte only the second block reads
+    map[kTileSetLength - 1] = 0xEF; // last byte of the tile set
     writeFile(folder / "Map.LVL", map);
 
     ASSERT_EQ(RipBMP(folder / "Map.LVL", folder / "Tiles.BMP").outcome, TileSetOutcome::Complete);
@@ -234,8 +234,7 @@ TEST(RipBMP, SecondConversionInARowBehavesLikeTheFirst) {
     writeFile(folder / "First.LVL", first);
     writeFile(folder / "Second.LVL", second);
 
-    EXPECT_EQ(RipBMP(folder / "First.LVL", folder / "Tiles.BMP").outcome,
-              TileSetOutcome::Complete);
+    EXPECT_EQ(RipBMP(folder / "First.LVL", folder / "Tiles.BMP").outcome, TileSetOutcome::Complete);
     EXPECT_EQ(readFile(folder / "Tiles.BMP"), expectedTileSet(first));
     EXPECT_EQ(RipBMP(folder / "Second.LVL", folder / "Tiles.BMP").outcome,
               TileSetOutcome::ShortMap);

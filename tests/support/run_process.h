@@ -1,5 +1,7 @@
 #pragma once
 
+#include "temp_folder.h"
+
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -10,8 +12,6 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-#include "temp_folder.h"
 
 extern char** environ;
 

@@ -16,8 +16,8 @@ namespace quillmere::testing {
 class TempFolder {
 public:
     TempFolder() {
-        std::mt19937_64 random(
-            static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+        std::mt19937_64 random(static_cast<std::uint64_t>(
+            std::chrono::steady_clock::now().time_since_epoch().count()));
         for (;;) {
             path_ = std::filesystem::temp_directory_path() /
                     ("quillmere-test-" + std::to_string(random()));
@@ -64,7 +64,8 @@ inline Bytes patternBytes(std::size_t size, unsigned seed) {
 
 inline void writeFile(const std::string& path, const Bytes& bytes) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 inline Bytes readFile(const std::string& path) {

@@ -51,21 +51,31 @@ private slots:
         QTest::addColumn<MessageStyle>("style");
         QTest::addColumn<qint64>("outputSize");
 
-        QTest::newRow("default texts") << "Map.LVL" << "Tiles.BMP" << "Map.LVL -> Tiles.BMP"
-                                       << "Operation Complete." << MessageStyle::Information
-                                       << qint64(49713);
-        QTest::newRow("short map") << "Short.LVL" << "Tiles.BMP" << "Short.LVL -> Tiles.BMP"
+        QTest::newRow("default texts")
+            << "Map.LVL"
+            << "Tiles.BMP"
+            << "Map.LVL -> Tiles.BMP"
+            << "Operation Complete." << MessageStyle::Information << qint64(49713);
+        QTest::newRow("short map") << "Short.LVL"
+                                   << "Tiles.BMP"
+                                   << "Short.LVL -> Tiles.BMP"
                                    << "Operation Complete. The map file held only 1,000"
                                    << MessageStyle::Warning << qint64(49713);
-        QTest::newRow("empty map path") << "" << "Tiles.BMP" << " -> Tiles.BMP"
-                                        << "No map file was given" << MessageStyle::Critical
-                                        << qint64(-1);
+        QTest::newRow("empty map path")
+            << ""
+            << "Tiles.BMP"
+            << " -> Tiles.BMP"
+            << "No map file was given" << MessageStyle::Critical << qint64(-1);
         QTest::newRow("output folder missing")
-            << "Map.LVL" << "gone/Tiles.BMP" << "Map.LVL -> gone/Tiles.BMP"
+            << "Map.LVL"
+            << "gone/Tiles.BMP"
+            << "Map.LVL -> gone/Tiles.BMP"
             << "Could not write the tile set \"gone/Tiles.BMP\": No such file or directory."
             << MessageStyle::Critical << qint64(-1);
         QTest::newRow("surrounding blanks")
-            << " Map.LVL" << "Tiles.BMP " << " Map.LVL -> Tiles.BMP "
+            << " Map.LVL"
+            << "Tiles.BMP "
+            << " Map.LVL -> Tiles.BMP "
             << "Could not read the map file \" Map.LVL\"" << MessageStyle::Critical << qint64(-1);
     }
 
