@@ -20,7 +20,9 @@ ensure_packages() {
         apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-build_packages=(cmake make g++ libgtest-dev qt6-base-dev)
+# What building and running need; the tests need a little more.
+build_packages=(cmake make g++ libgtest-dev qt6-base-dev fonts-liberation2)
+test_packages=(dpkg-dev file desktop-file-utils appstream man-db)
 
 # configure_and_build DIR [CMAKE OPTION]...
 configure_and_build() {

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and converts a sample map in a scratch folder.
+# Installs what is missing, builds, and opens the window in a scratch folder that holds a
+# sample map as "Map.LVL", so that pressing Convert straight away writes "Tiles.BMP" there.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${build_packages[@]}"
 configure_and_build "$repo/build/release" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/quillmere-tiles.XXXXXX")
+"$repo/build/release/tools/quillmere-sample-map" "$scratch/Map.LVL"
 cd "$scratch"
-"$repo/build/release/tools/quillmere-sample-map" Map.LVL
-"$repo/build/release/src/cli/quillmere-tiles" Map.LVL Tiles.BMP
-echo "The tile set is in $scratch/Tiles.BMP"
+echo "Working in $scratch: press Convert to write Tiles.BMP there."
+exec "$repo/build/release/src/window/quillmere-tile-converter"

@@ -3,7 +3,7 @@
 # warnings as errors, and one under AddressSanitizer and UndefinedBehaviorSanitizer.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-ensure_packages "${build_packages[@]}"
+ensure_packages "${build_packages[@]}" "${test_packages[@]}"
 
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
