@@ -81,6 +81,8 @@ std::string randomSuffix() {
 }
 
 // A new file in the output's folder that is removed again unless it is renamed into place.
+// Where the system allows, it has no name until it is complete and flushed, so that a process
+// killed while writing leaves nothing behind.
 class TemporaryFile {
 public:
     ~TemporaryFile() {
@@ -91,9 +93,18 @@ public:
     }
 
     std::optional<FileError> create(const std::string& folder, const std::string& name) {
-        const std::string stem = "." + name.substr(0, kMaxTemporaryStem) + ".";
+        folder_ = folder;
+        stem_ = "." + name.substr(0, kMaxTemporaryStem) + ".";
+#ifdef O_TMPFILE
+        fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd_ >= 0)
+            return std::nullopt;
+        // Not every file system has unnamed files; those fall back to a named one.
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return systemError({});
+#endif
         for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-            std::string candidate = folder + "/" + stem + randomSuffix() + ".part";
+            std::string candidate = nextName();
             fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
                          0666);
             if (fd_ >= 0) {
@@ -127,7 +138,7 @@ public:
         return std::nullopt;
     }
 
-    std::optional<FileError> flushAndClose() {
+    std::optional<FileError> flush() {
 #if defined(__APPLE__)
         const int flushed = ::fsync(fd_);
 #else
@@ -135,14 +146,19 @@ public:
 #endif
         if (flushed != 0)
             return systemError("while flushing it to disk");
+        return std::nullopt;
+    }
+
+    // Renames the finished file over `target`, giving an unnamed one a name first.
+    std::optional<FileError> replace(const std::string& target) {
+        if (path_.empty()) {
+            if (auto error = giveName())
+                return error;
+        }
         const int closed = ::close(fd_);
         fd_ = -1;
         if (closed != 0 && errno != EINTR)
             return systemError("while closing it");
-        return std::nullopt;
-    }
-
-    std::optional<FileError> renameOver(const std::string& target) {
         if (::rename(path_.c_str(), target.c_str()) != 0)
             return systemError("while replacing the old file");
         path_.clear();
@@ -150,8 +166,34 @@ public:
     }
 
 private:
+    std::string nextName() const {
+        return folder_ + "/" + stem_ + randomSuffix() + ".part";
+    }
+
+    std::optional<FileError> giveName() {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+            std::string candidate = nextName();
+            int linked =
+                ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW);
+#ifdef AT_EMPTY_PATH
+            if (linked != 0 && errno == ENOENT) // no /proc: the direct way, where permitted
+                linked = ::linkat(fd_, "", AT_FDCWD, candidate.c_str(), AT_EMPTY_PATH);
+#endif
+            if (linked == 0) {
+                path_ = std::move(candidate);
+                return std::nullopt;
+            }
+            if (errno != EEXIST)
+                return systemError("while naming it in its folder");
+        }
+        return systemError("while naming it in its folder", EEXIST);
+    }
+
     int fd_ = -1;
-    std::string path_;
+    std::string folder_;
+    std::string stem_;
+    std::string path_; // empty while the file has no name
 };
 
 } // namespace
@@ -221,6 +263,9 @@ Expected<Done> writeAtomically(const std::string& path, std::span<const std::byt
     const bool replacing = ::stat(target->c_str(), &old) == 0;
     if (replacing && !S_ISREG(old.st_mode))
         return FileError{{}, "it is not a regular file"};
+    // A rename would replace even a read-only file; respect it as a write would.
+    if (replacing && ::access(target->c_str(), W_OK) != 0)
+        return systemError({});
 
     TemporaryFile temporary;
     if (auto error = temporary.create(folderOf(*target), name))
@@ -231,9 +276,9 @@ Expected<Done> writeAtomically(const std::string& path, std::span<const std::byt
     }
     if (auto error = temporary.write(bytes))
         return *error;
-    if (auto error = temporary.flushAndClose())
+    if (auto error = temporary.flush())
         return *error;
-    if (auto error = temporary.renameOver(*target))
+    if (auto error = temporary.replace(*target))
         return *error;
     return Done{};
 }

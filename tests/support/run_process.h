@@ -4,10 +4,12 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -18,60 +20,105 @@ extern char** environ;
 namespace quillmere::testing {
 
 struct ProcessResult {
-    int exitStatus = -1; // -1 when it was killed or timed out
+    int exitStatus = -1; // -1 when it did not exit by itself
     bool timedOut = false;
     std::string out;
     std::string err;
 };
 
-// Runs a program in `folder` with no standard input, collecting what it prints.
-inline ProcessResult runProcess(const std::vector<std::string>& command, const std::string& folder,
-                                std::chrono::seconds limit = std::chrono::seconds(30)) {
-    TempFolder capture;
-    const std::string outPath = capture / "stdout";
-    const std::string errPath = capture / "stderr";
-    const std::string emptyInput = capture / "stdin";
-    writeFile(emptyInput, {});
+// A program started in `folder` with no standard input, what it prints going to files.
+class ChildProcess {
+public:
+    ChildProcess(const std::vector<std::string>& command, const std::string& folder,
+                 const std::vector<std::string>& extraEnvironment = {}) {
+        writeFile(capture_ / "stdin", {});
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, (capture_ / "stdin").c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, (capture_ / "stdout").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, (capture_ / "stderr").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, emptyInput.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+        std::vector<char*> argv;
+        for (const auto& word : command)
+            argv.push_back(const_cast<char*>(word.c_str()));
+        argv.push_back(nullptr);
+        // A variable given here replaces one of the same name in this process's environment.
+        auto overridden = [&](std::string_view variable) {
+            const std::string_view name = variable.substr(0, variable.find('=') + 1);
+            for (const auto& extra : extraEnvironment)
+                if (extra.starts_with(name))
+                    return true;
+            return false;
+        };
+        std::vector<char*> envp;
+        for (char** variable = environ; *variable != nullptr; ++variable)
+            if (!overridden(*variable))
+                envp.push_back(*variable);
+        for (const auto& variable : extraEnvironment)
+            envp.push_back(const_cast<char*>(variable.c_str()));
+        envp.push_back(nullptr);
 
-    std::vector<char*> argv;
-    for (const auto& word : command)
-        argv.push_back(const_cast<char*>(word.c_str()));
-    argv.push_back(nullptr);
-
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        throw std::runtime_error("could not start " + command.at(0));
-
-    ProcessResult result;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            result.timedOut = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        const int spawned =
+            posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0)
+            throw std::runtime_error("could not start " + command.at(0));
     }
-    if (!result.timedOut && WIFEXITED(status))
-        result.exitStatus = WEXITSTATUS(status);
-    const auto out = readFile(outPath);
-    const auto err = readFile(errPath);
-    result.out.assign(out.begin(), out.end());
-    result.err.assign(err.begin(), err.end());
-    return result;
+    ~ChildProcess() {
+        if (pid_ > 0)
+            kill();
+    }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    void kill() {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = 0;
+    }
+
+    ProcessResult wait(std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+        ProcessResult result;
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        int status = 0;
+        while (::waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, &status, 0);
+                result.timedOut = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+        pid_ = 0;
+        if (!result.timedOut && WIFEXITED(status))
+            result.exitStatus = WEXITSTATUS(status);
+        const auto out = readFile(capture_ / "stdout");
+        const auto err = readFile(capture_ / "stderr");
+        result.out.assign(out.begin(), out.end());
+        result.err.assign(err.begin(), err.end());
+        return result;
+    }
+
+private:
+    TempFolder capture_;
+    pid_t pid_ = 0;
+};
+
+inline ProcessResult runProcess(const std::vector<std::string>& command, const std::string& folder,
+                                const std::vector<std::string>& extraEnvironment = {},
+                                std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+    return ChildProcess(command, folder, extraEnvironment).wait(limit);
+}
+
+// ASAN_OPTIONS as this process has them, with `more` added.
+inline std::string asanOptionsWith(const std::string& more) {
+    const char* current = std::getenv("ASAN_OPTIONS");
+    return "ASAN_OPTIONS=" +
+           (current != nullptr && *current != '\0' ? std::string(current) + ":" : "") + more;
 }
 
 } // namespace quillmere::testing

@@ -1,0 +1,131 @@
+// Kills quillmere-tiles at random moments and runs two of them at once against one output:
+// every output must afterwards be a whole old tile set or a whole new one.
+
+#include "run_process.h"
+#include "tile_set.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <random>
+
+namespace quillmere {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using testing::Bytes;
+using testing::ChildProcess;
+using testing::patternBytes;
+using testing::readFile;
+using testing::TempFolder;
+using testing::writeFile;
+
+constexpr int kMaps = 20;
+constexpr int kKillRounds = 120;
+constexpr auto kTimeBudget = std::chrono::seconds(60);
+
+Bytes tileSetOf(const Bytes& map) {
+    return Bytes(map.begin(), map.begin() + static_cast<std::ptrdiff_t>(kTileSetLength));
+}
+
+std::string mapName(int index) {
+    return "map" + std::to_string(index) + ".LVL";
+}
+std::string outputName(int index) {
+    return "map" + std::to_string(index) + ".BMP";
+}
+
+int temporaryFilesIn(const fs::path& folder) {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        count += name.starts_with('.') && name.ends_with(".part");
+    }
+    return count;
+}
+
+TEST(CrashConsistency, AKilledBatchLeavesEveryOutputOldOrNew) {
+    TempFolder folder;
+    std::vector<Bytes> tileSets[2];
+    for (int set = 0; set < 2; ++set) {
+        const std::string maps = set == 0 ? "a" : "b";
+        fs::create_directory(folder / maps);
+        for (int i = 0; i < kMaps; ++i) {
+            const Bytes map = patternBytes(60000, static_cast<unsigned>(set * 1000 + i));
+            writeFile(folder / (maps + "/" + mapName(i)), map);
+            tileSets[set].push_back(tileSetOf(map));
+        }
+    }
+    fs::create_directory(folder / "out");
+    for (int i = 0; i < kMaps; ++i)
+        writeFile(folder / ("out/" + outputName(i)), tileSets[1][i]);
+
+    auto batch = [&](int set) {
+        std::vector<std::string> command{QUILLMERE_TILES_EXE, "-d", "out"};
+        for (int i = 0; i < kMaps; ++i)
+            command.push_back((set == 0 ? "a/" : "b/") + mapName(i));
+        return command;
+    };
+
+    // One whole run, to know how long a kill may wait to land mid-batch.
+    const auto started = Clock::now();
+    ASSERT_EQ(ChildProcess(batch(0), folder.path().string()).wait().exitStatus, 0);
+    const auto whole =
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started);
+
+    std::mt19937 random(20261207);
+    std::uniform_int_distribution<long> delay(0, whole.count() * 11 / 10);
+    int rounds = 0, mixed = 0, strays = 0;
+    const auto deadline = Clock::now() + kTimeBudget;
+    for (; rounds < kKillRounds && Clock::now() < deadline; ++rounds) {
+        ChildProcess child(batch(rounds % 2), folder.path().string());
+        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+        child.kill();
+
+        for (int i = 0; i < kMaps; ++i) {
+            const Bytes now = readFile(folder / ("out/" + outputName(i)));
+            if (now != tileSets[0][i] && now != tileSets[1][i]) {
+                ++mixed;
+                ADD_FAILURE() << "round " << rounds << ": " << outputName(i) << " holds "
+                              << now.size() << " bytes that are neither tile set";
+            }
+        }
+        const int left = temporaryFilesIn(folder / "out");
+        strays += left;
+        for (const auto& entry : fs::directory_iterator(folder / "out"))
+            if (entry.path().filename().string().ends_with(".part"))
+                fs::remove(entry.path());
+    }
+    std::cout << "[ crashes  ] " << rounds << " kill rounds over " << kMaps << " maps (a whole run "
+              << whole.count() / 1000.0 << " ms): " << mixed << " mixed or short outputs, "
+              << strays << " temporary files left by kills\n";
+    EXPECT_GE(rounds, 100) << "the time budget ran out first";
+    EXPECT_EQ(mixed, 0);
+}
+
+TEST(CrashConsistency, TwoWritersLeaveOneWholeTileSet) {
+    TempFolder folder;
+    const Bytes first = patternBytes(60000, 1), second = patternBytes(60000, 2);
+    writeFile(folder / "first.LVL", first);
+    writeFile(folder / "second.LVL", second);
+    constexpr int kRounds = 100;
+    int whole[2] = {0, 0};
+    for (int round = 0; round < kRounds; ++round) {
+        ChildProcess one({QUILLMERE_TILES_EXE, "first.LVL", "Tiles.BMP"}, folder.path().string());
+        ChildProcess two({QUILLMERE_TILES_EXE, "second.LVL", "Tiles.BMP"}, folder.path().string());
+        const auto a = one.wait(), b = two.wait();
+        ASSERT_EQ(a.exitStatus, 0) << a.err;
+        ASSERT_EQ(b.exitStatus, 0) << b.err;
+        const Bytes now = readFile(folder / "Tiles.BMP");
+        ASSERT_TRUE(now == tileSetOf(first) || now == tileSetOf(second)) << "round " << round;
+        ++whole[now == tileSetOf(first) ? 0 : 1];
+        ASSERT_EQ(temporaryFilesIn(folder.path()), 0);
+    }
+    std::cout << "[ writers  ] " << kRounds
+              << " rounds of two writers: the first map's tile set won " << whole[0]
+              << " times, the second's " << whole[1] << ", never a mixture\n";
+}
+
+} // namespace
+} // namespace quillmere
