@@ -8,14 +8,42 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #define isatty _isatty
 #else
 #include <unistd.h>
 #endif
 
+namespace {
+
+// The arguments as UTF-8: on Windows from the wide command line, so that any name survives.
+std::vector<std::string> argumentsOf(int argc, char** argv) {
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+    int count = 0;
+    wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    std::vector<std::string> arguments;
+    for (int at = 1; at < count; ++at) {
+        const int length =
+            ::WideCharToMultiByte(CP_UTF8, 0, wide[at], -1, nullptr, 0, nullptr, nullptr);
+        std::string text(static_cast<std::size_t>(length > 0 ? length - 1 : 0), '\0');
+        ::WideCharToMultiByte(CP_UTF8, 0, wide[at], -1, text.data(), length, nullptr, nullptr);
+        arguments.push_back(std::move(text));
+    }
+    ::LocalFree(wide);
+    ::SetConsoleOutputCP(CP_UTF8);
+    return arguments;
+#else
+    return std::vector<std::string>(argv + 1, argv + argc);
+#endif
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     using namespace quillmere::cli;
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const std::vector<std::string> arguments = argumentsOf(argc, argv);
     const auto parsed = parseCommandLine(arguments);
     if (const auto* error = std::get_if<UsageError>(&parsed)) {
         std::cerr << "quillmere-tiles: " << error->message << '\n'

@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <optional>
+
+#ifndef _WIN32
 #include <sys/stat.h>
-#include <unistd.h>
+#endif
 
 namespace quillmere {
 namespace {
@@ -16,6 +18,15 @@ using testing::patternBytes;
 using testing::readFile;
 using testing::TempFolder;
 using testing::writeFile;
+
+#ifdef _WIN32
+// Windows says "cannot find", Wine "not found".
+constexpr const char* kNotFound = "find|found";
+constexpr const char* kPathNotFound = "find|found";
+#else
+constexpr const char* kNotFound = "No such file or directory";
+constexpr const char* kPathNotFound = "No such file or directory";
+#endif
 
 // What the output must hold after a conversion of `map`: its first 49,713 bytes, zero-filled.
 Bytes expectedTileSet(const Bytes& map) {
@@ -86,6 +97,17 @@ enum class Setup {
     OutputPathEmpty,
 };
 
+// Whether `text` holds one of the '|'-separated `words`.
+bool mentionsAny(const std::string& text, std::string_view words) {
+    for (std::size_t start = 0; start <= words.size();) {
+        const std::size_t end = std::min(words.find('|', start), words.size());
+        if (text.find(words.substr(start, end - start)) != std::string::npos)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 struct FailureCase {
     const char* name;
     Setup setup;
@@ -95,13 +117,17 @@ struct FailureCase {
 
 TEST(RipBMP, FailuresChangeNothingAndSayWhy) {
     const std::vector<FailureCase> cases = {
-        {"map missing", Setup::MapMissing, FileRole::Map, "No such file"},
+        {"map missing", Setup::MapMissing, FileRole::Map, kNotFound},
         {"map is a folder", Setup::MapIsFolder, FileRole::Map, "folder"},
+#ifndef _WIN32
         {"map is a named pipe", Setup::MapIsPipe, FileRole::Map, "named pipe"},
+#endif
         {"output is a folder", Setup::OutputIsFolder, FileRole::Output, "folder"},
-        {"output folder missing", Setup::OutputFolderMissing, FileRole::Output, "No such file"},
+        {"output folder missing", Setup::OutputFolderMissing, FileRole::Output, kPathNotFound},
         {"same path", Setup::SamePath, FileRole::Output, "map file itself"},
+#ifndef _WIN32
         {"output links to the map", Setup::OutputLinksToMap, FileRole::Output, "map file itself"},
+#endif
         {"output hard-linked to the map", Setup::OutputHardLinkedToMap, FileRole::Output,
          "map file itself"},
         {"map path empty", Setup::MapPathEmpty, FileRole::Map, "no path"},
@@ -127,8 +153,10 @@ TEST(RipBMP, FailuresChangeNothingAndSayWhy) {
             mapPath = folder.path().string();
             break;
         case Setup::MapIsPipe:
+#ifndef _WIN32
             mapPath = folder / "pipe";
             ASSERT_EQ(::mkfifo(mapPath.c_str(), 0600), 0);
+#endif
             break;
         case Setup::OutputIsFolder:
             outputPath = folder.path().string();
@@ -160,13 +188,14 @@ TEST(RipBMP, FailuresChangeNothingAndSayWhy) {
 
         EXPECT_EQ(result.outcome, TileSetOutcome::Failed);
         EXPECT_EQ(result.failedFile, row.failedFile);
-        EXPECT_NE(result.reason.find(row.reasonContains), std::string::npos) << result.reason;
+        EXPECT_TRUE(mentionsAny(result.reason, row.reasonContains)) << result.reason;
         EXPECT_EQ(readFile(folder / "Map.LVL"), map);
         EXPECT_EQ(readFile(folder / "Tiles.BMP"), oldOutput);
         EXPECT_EQ(folder.names(), namesBefore);
     }
 }
 
+#ifndef _WIN32
 TEST(RipBMP, WritesThroughASymbolicLinkAndKeepsTheLink) {
     for (const bool targetExists : {true, false}) {
         SCOPED_TRACE(targetExists ? "link to an existing output" : "dangling link");
@@ -197,24 +226,29 @@ TEST(RipBMP, KeepsTheOldOutputsPermissionBits) {
     ASSERT_EQ(::stat((folder / "Tiles.BMP").c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0640u);
 }
+#endif
 
 TEST(RipBMP, ReadsAReadOnlyMapAndLeavesItUntouched) {
     TempFolder folder;
     const Bytes map = patternBytes(70000, 9);
-    writeFile(folder / "Map.LVL", map);
-    ASSERT_EQ(::chmod((folder / "Map.LVL").c_str(), 0444), 0);
-    struct stat before {};
-    ASSERT_EQ(::stat((folder / "Map.LVL").c_str(), &before), 0);
+    const std::string mapPath = folder / "Map.LVL";
+    writeFile(mapPath, map);
+    std::filesystem::permissions(mapPath, std::filesystem::perms::owner_read |
+                                              std::filesystem::perms::group_read |
+                                              std::filesystem::perms::others_read);
+    const auto permissions = std::filesystem::status(mapPath).permissions();
+    const auto modified = std::filesystem::last_write_time(mapPath);
 
-    ASSERT_EQ(RipBMP(folder / "Map.LVL", folder / "Tiles.BMP").outcome, TileSetOutcome::Complete);
-    struct stat after {};
-    ASSERT_EQ(::stat((folder / "Map.LVL").c_str(), &after), 0);
-    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
-    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
-    EXPECT_EQ(after.st_mode, before.st_mode);
-    EXPECT_EQ(readFile(folder / "Map.LVL"), map);
+    ASSERT_EQ(RipBMP(mapPath, folder / "Tiles.BMP").outcome, TileSetOutcome::Complete);
+    EXPECT_EQ(std::filesystem::last_write_time(mapPath), modified);
+    EXPECT_EQ(std::filesystem::status(mapPath).permissions(), permissions);
+    EXPECT_EQ(readFile(mapPath), map);
+    std::filesystem::permissions(mapPath, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
 }
 
+// Windows drops a file name's trailing blanks itself, so this holds where names are bytes.
+#ifndef _WIN32
 TEST(RipBMP, TakesPathsExactlyAsTyped) {
     TempFolder folder;
     const Bytes map = patternBytes(50000, 10);
@@ -226,6 +260,7 @@ TEST(RipBMP, TakesPathsExactlyAsTyped) {
     EXPECT_EQ(readFile(folder / " Tiles.BMP"), expectedTileSet(map));
     EXPECT_FALSE(std::filesystem::exists(folder / "Tiles.BMP"));
 }
+#endif
 
 TEST(RipBMP, SecondConversionInARowBehavesLikeTheFirst) {
     TempFolder folder;

@@ -16,7 +16,7 @@ check() {
     local status=0
     valgrind --quiet --error-exitcode=99 --leak-check=full --show-leak-kinds=all \
         --errors-for-leak-kinds=all --log-file="$work/valgrind.log" "$tiles" "$@" \
-        >/dev/null 2>&1 || status=$?
+        >"$work/out.txt" 2>&1 || status=$?
     if [ "$status" != "$expected" ] || [ -s "$work/valgrind.log" ]; then
         echo "$name: exit status $status (expected $expected)"
         cat "$work/valgrind.log"

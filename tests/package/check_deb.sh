@@ -6,7 +6,7 @@ build=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-cpack -G DEB -B "$work/out" --config "$build/CPackConfig.cmake" >/dev/null
+cpack -G DEB -B "$work/out" --config "$build/CPackConfig.cmake" >"$work/cpack.log"
 deb=$(ls "$work"/out/*.deb)
 dpkg-deb -x "$deb" "$work/root"
 root=$work/root/usr
@@ -28,7 +28,7 @@ done
 
 desktop-file-validate "$root/share/applications/org.quillmere.tileconverter.desktop"
 appstreamcli validate --no-net --pedantic "$root/share/metainfo/org.quillmere.tileconverter.metainfo.xml"
-man --warnings -l "$root/share/man/man1/quillmere-tiles.1" >/dev/null
+man --warnings -l "$root/share/man/man1/quillmere-tiles.1" >"$work/man.txt"
 
 "$root/bin/quillmere-tiles" --version | grep -qx "quillmere-tiles 1.0.0.4"
 QT_QPA_PLATFORM=offscreen "$root/bin/quillmere-tile-converter" --version |
