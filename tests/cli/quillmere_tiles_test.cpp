@@ -133,5 +133,29 @@ TEST(QuillmereTiles, ConvertsManyMapsIntoAFolderAndGoesOnPastFailures) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "out"), {}), 2);
 }
 
+TEST(QuillmereTiles, ABatchReportsInTheMapsOrderAndAFailedMapFreesItsOutput) {
+    TempFolder folder;
+    std::filesystem::create_directories(folder / "maps/later");
+    std::filesystem::create_directory(folder / "out");
+    std::vector<std::string> arguments{"-d", "out", "maps/Shared.LVL", "maps/later/Shared.LVL"};
+    std::string expected = "maps/later/Shared.LVL -> out/Shared.BMP: Operation Complete.\n";
+    const Bytes shared = patternBytes(50000, 9);
+    writeFile(folder / "maps/later/Shared.LVL", shared);
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "m" + std::to_string(i);
+        writeFile(folder / ("maps/" + name + ".LVL"), patternBytes(50000, 10 + i));
+        arguments.push_back("maps/" + name + ".LVL");
+        expected += "maps/" + name + ".LVL -> out/" + name + ".BMP: Operation Complete.\n";
+    }
+
+    const auto run = tiles(arguments, folder);
+
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.out, expected);
+    EXPECT_NE(run.err.find("\"maps/Shared.LVL\""), std::string::npos) << run.err;
+    EXPECT_EQ(readFile(folder / "out/Shared.BMP"), firstBytes(shared, kTileSetLength));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "out"), {}), 41);
+}
+
 } // namespace
 } // namespace quillmere
