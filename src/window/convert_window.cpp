@@ -5,6 +5,7 @@
 #include "path_box.h"
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QHash>
 #include <QLabel>
 #include <QPushButton>
@@ -17,10 +18,17 @@ QString fromView(std::string_view text) {
 }
 
 // "MS Sans Serif" is not on Linux; Liberation Sans is close in size and is packaged by Debian.
+// Asking for a family that is missing would have Qt search every font for a fallback.
 QFont classicFont(qreal pointSize) {
     QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("Arial")});
+    static const QString family = [] {
+        for (const char* candidate : {"MS Sans Serif", "Liberation Sans", "Arial"})
+            if (QFontDatabase::hasFamily(QString::fromLatin1(candidate)))
+                return QString::fromLatin1(candidate);
+        return QString();
+    }();
+    if (!family.isEmpty())
+        font.setFamily(family);
     font.setPointSizeF(pointSize);
     font.setWeight(QFont::Normal);
     font.setItalic(false);
@@ -92,7 +100,9 @@ Convert::Convert(MessageBoxes* messages, QWidget* parent) : QWidget(parent) {
     setWindowTitle(fromView(kWindowCaption));
     // Nothing in the window reacts to a new size, so it keeps its own.
     setFixedSize(clientPixelSize());
-    setFont(classicFont(8));
+    // The classic default, MS Sans Serif 8.25 pt: 11 pixels at 96 dpi, as the About button asks
+    // too.
+    setFont(classicFont(8.25));
     paint(this, QPalette::WindowText, Paint::System, QPalette::Window, Paint::Black);
 
     createControls();

@@ -4,9 +4,12 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 namespace {
 
@@ -57,13 +60,56 @@ void holdBackStartupMessages(QtMsgType type, const QMessageLogContext&, const QS
     heldBack.append({type, message});
 }
 
+// Runs a task once the window's first frame is on the screen, so the task does not delay it.
+class AfterFirstFrame : public QObject {
+public:
+    AfterFirstFrame(QWidget* window, std::function<void()> task)
+        : QObject(window), task_(std::move(task)) {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            // Queued, so that it runs after the painted frame has been flushed.
+            QTimer::singleShot(0, this, [this] { task_(); });
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> task_;
+};
+
+// Decoding the icon means a look through Qt's image plugins: after the first frame, not before.
+void setWindowIcon() {
+    QIcon icon;
+    for (int size : {16, 32, 64, 256})
+        icon.addFile(QStringLiteral(":/icons/%1x%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon);
+}
+
+// For the start-up benchmark: prints when the first frame was shown (steady clock, in
+// nanoseconds) and leaves at once.
+void reportFirstFrame() {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    std::printf(
+        "first-frame %lld\n",
+        static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+    std::fflush(stdout);
+    std::_Exit(0);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("quillmere-tile-converter"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(quillmere::kVersion));
     QCoreApplication::setOrganizationName(QStringLiteral("QuillMere"));
-    parseCommandLine(argc, argv);
+    // The usual start has no arguments and is spared a second application object.
+    if (argc > 1)
+        parseCommandLine(argc, argv);
 
     previousHandler = qInstallMessageHandler(holdBackStartupMessages);
     QApplication application(argc, argv);
@@ -72,11 +118,12 @@ int main(int argc, char** argv) {
         qt_message_output(type, QMessageLogContext(), message);
     heldBack.clear();
 
-    QIcon icon;
-    for (int size : {16, 32, 64, 256})
-        icon.addFile(QStringLiteral(":/icons/%1x%1.png").arg(size));
-    QApplication::setWindowIcon(icon);
     quillmere::Convert window;
+    new AfterFirstFrame(&window, [] {
+        if (qEnvironmentVariableIsSet("QUILLMERE_REPORT_FIRST_FRAME"))
+            reportFirstFrame();
+        setWindowIcon();
+    });
     window.show();
     return QApplication::exec();
 }
