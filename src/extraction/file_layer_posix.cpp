@@ -94,7 +94,10 @@ public:
 
     std::optional<FileError> create(const std::string& folder, const std::string& name) {
         folder_ = folder;
-        stem_ = "." + name.substr(0, kMaxTemporaryStem) + ".";
+        // Assembled in place: GCC 12 warns falsely (-Wrestrict) about "." + std::string.
+        stem_.assign(1, '.');
+        stem_.append(name, 0, kMaxTemporaryStem);
+        stem_ += '.';
 #ifdef O_TMPFILE
         fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         if (fd_ >= 0)
