@@ -6,10 +6,11 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <map>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <unordered_map>
 
 namespace quillmere::cli {
 namespace {
@@ -43,22 +44,14 @@ void report(const TileSetResult& result, const std::string& map, const std::stri
 }
 
 // Converts the maps of a batch a few at a time, while the caller reports them in their order.
+// What it keeps does not grow with the number of maps beyond a byte and an index for each.
 class Batch {
 public:
-    Batch(const std::vector<std::string>& maps, const std::string& folder)
-        : maps_(maps), outputs_(maps.size()), results_(maps.size()) {
-        // Maps that would write the same output form one queue, taken in order by one worker,
-        // so that the earliest map that succeeds is the one whose output stands.
-        std::map<std::string, std::size_t> queueOf;
-        for (std::size_t index = 0; index < maps.size(); ++index) {
-            outputs_[index] = outputPathFor(folder, maps[index]);
-            const auto [at, added] =
-                queueOf.try_emplace(outputKey(outputs_[index]), queues_.size());
-            if (added)
-                queues_.emplace_back();
-            queues_[at->second].push_back(index);
-        }
-        const std::size_t workers = std::min(kConversionsAtOnce, queues_.size());
+    Batch(const std::vector<std::string>& maps, std::string folder)
+        : maps_(maps), folder_(std::move(folder)), earlier_(maps.size(), kNone),
+          state_(maps.size(), State::Pending), slots_(kWindow) {
+        linkMapsWithTheSameOutput();
+        const std::size_t workers = std::min(kConversionsAtOnce, maps.size());
         for (std::size_t worker = 0; worker < workers; ++worker)
             workers_.emplace_back([this] { work(); });
     }
@@ -68,43 +61,87 @@ public:
             worker.join();
     }
 
-    const std::string& output(std::size_t index) const { return outputs_[index]; }
+    std::string output(std::size_t index) const { return outputPathFor(folder_, maps_[index]); }
 
-    // Waits for the map's result and hands it over.
+    // Waits for the map's result and hands it over; maps must be taken in their order.
     TileSetResult take(std::size_t index) {
         std::unique_lock lock(mutex_);
-        ready_.wait(lock, [&] { return results_[index].has_value(); });
-        TileSetResult result = std::move(*results_[index]);
-        results_[index].reset();
+        auto& slot = slots_[index % kWindow];
+        changed_.wait(lock, [&] { return slot.has_value(); });
+        TileSetResult result = std::move(*slot);
+        slot.reset();
+        ++taken_;
+        lock.unlock();
+        changed_.notify_all();
         return result;
     }
 
 private:
-    void work() {
-        for (std::size_t queue = next_++; queue < queues_.size(); queue = next_++) {
-            bool written = false;
-            for (const std::size_t index : queues_[queue]) {
-                TileSetResult result =
-                    written ? TileSetResult::failed(FileRole::Output, {},
-                                                    "an earlier map in this run wrote it already")
-                            : RipBMP(maps_[index], outputs_[index]);
-                written = written || result.outcome != TileSetOutcome::Failed;
-                {
-                    std::lock_guard lock(mutex_);
-                    results_[index] = std::move(result);
-                }
-                ready_.notify_all();
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    // How far the conversions may run ahead of the reports.
+    static constexpr std::size_t kWindow = 64;
+
+    enum class State : std::uint8_t {
+        Pending,
+        Claimed,   // its output was written, by this map or an earlier one
+        Unclaimed, // it failed, and its output is free for a later map
+    };
+
+    // Each map learns the nearest earlier map with the same output, which it must wait for:
+    // the earliest map that succeeds is the one whose output stands.
+    void linkMapsWithTheSameOutput() {
+        std::unordered_multimap<std::size_t, std::size_t> latestWithHash;
+        for (std::size_t index = 0; index < maps_.size(); ++index) {
+            const std::string key = outputKey(output(index));
+            const std::size_t hash = std::hash<std::string>{}(key);
+            const auto [first, last] = latestWithHash.equal_range(hash);
+            const auto same = std::find_if(first, last, [&](const auto& entry) {
+                return outputKey(output(entry.second)) == key;
+            });
+            if (same == last) {
+                latestWithHash.emplace(hash, index);
+            } else {
+                earlier_[index] = same->second;
+                same->second = index;
             }
         }
     }
 
+    void work() {
+        for (std::size_t index = next_++; index < maps_.size(); index = next_++) {
+            std::unique_lock lock(mutex_);
+            const std::size_t earlier = earlier_[index];
+            changed_.wait(lock, [&] {
+                return index < taken_ + kWindow &&
+                       (earlier == kNone || state_[earlier] != State::Pending);
+            });
+            const bool outputTaken = earlier != kNone && state_[earlier] == State::Claimed;
+            lock.unlock();
+
+            TileSetResult result =
+                outputTaken ? TileSetResult::failed(FileRole::Output, {},
+                                                    "an earlier map in this run wrote it already")
+                            : RipBMP(maps_[index], output(index));
+
+            lock.lock();
+            state_[index] = outputTaken || result.outcome != TileSetOutcome::Failed
+                                ? State::Claimed
+                                : State::Unclaimed;
+            slots_[index % kWindow] = std::move(result);
+            lock.unlock();
+            changed_.notify_all();
+        }
+    }
+
     const std::vector<std::string>& maps_;
-    std::vector<std::string> outputs_;
-    std::vector<std::vector<std::size_t>> queues_;
-    std::vector<std::optional<TileSetResult>> results_;
+    const std::string folder_;
+    std::vector<std::size_t> earlier_;
+    std::vector<State> state_;
+    std::vector<std::optional<TileSetResult>> slots_;
+    std::size_t taken_ = 0;
     std::atomic<std::size_t> next_{0};
     std::mutex mutex_;
-    std::condition_variable ready_;
+    std::condition_variable changed_;
     std::vector<std::thread> workers_;
 };
 

@@ -136,11 +136,15 @@ TEST(QuillmereTiles, ConvertsManyMapsIntoAFolderAndGoesOnPastFailures) {
 TEST(QuillmereTiles, ABatchReportsInTheMapsOrderAndAFailedMapFreesItsOutput) {
     TempFolder folder;
     std::filesystem::create_directories(folder / "maps/later");
+    std::filesystem::create_directories(folder / "maps/last");
     std::filesystem::create_directory(folder / "out");
-    std::vector<std::string> arguments{"-d", "out", "maps/Shared.LVL", "maps/later/Shared.LVL"};
+    // The first Shared.LVL is missing, the second writes out/Shared.BMP, the third may not.
+    std::vector<std::string> arguments{"-d", "out", "maps/Shared.LVL", "maps/later/Shared.LVL",
+                                       "maps/last/Shared.LVL"};
     std::string expected = "maps/later/Shared.LVL -> out/Shared.BMP: Operation Complete.\n";
     const Bytes shared = patternBytes(50000, 9);
     writeFile(folder / "maps/later/Shared.LVL", shared);
+    writeFile(folder / "maps/last/Shared.LVL", patternBytes(50000, 8));
     for (int i = 0; i < 40; ++i) {
         const std::string name = "m" + std::to_string(i);
         writeFile(folder / ("maps/" + name + ".LVL"), patternBytes(50000, 10 + i));
@@ -153,6 +157,10 @@ TEST(QuillmereTiles, ABatchReportsInTheMapsOrderAndAFailedMapFreesItsOutput) {
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_EQ(run.out, expected);
     EXPECT_NE(run.err.find("\"maps/Shared.LVL\""), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("maps/last/Shared.LVL -> out/Shared.BMP: Could not write the tile set "
+                           "\"out/Shared.BMP\": an earlier map in this run wrote it already."),
+              std::string::npos)
+        << run.err;
     EXPECT_EQ(readFile(folder / "out/Shared.BMP"), firstBytes(shared, kTileSetLength));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "out"), {}), 41);
 }
