@@ -281,8 +281,15 @@ Expected<Done> writeAtomically(const std::string& path, std::span<const std::byt
         return *error;
     if (auto error = temporary.flush())
         return *error;
-    if (auto error = temporary.replace(*target))
-        return *error;
+    // Releasing the old file's blocks is slow on some file systems, and done by whoever drops
+    // the old file last. Held open here, that is the close below, not the rename: the rename,
+    // while the temporary file has a name that a kill would leave behind, stays short.
+    const int oldFile = replacing ? ::open(target->c_str(), O_PATH | O_CLOEXEC) : -1;
+    const auto failure = temporary.replace(*target);
+    if (oldFile >= 0)
+        ::close(oldFile);
+    if (failure)
+        return *failure;
     return Done{};
 }
 
