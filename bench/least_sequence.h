@@ -1,0 +1,14 @@
+#pragma once
+
+// The least a safe conversion must do, the yardstick quillmere-tiles is measured against:
+// open the map, read its tile set, write it into an unnamed temporary file in the output's
+// folder, flush that, give it a name and rename it over the output. The caller flushes the
+// folder. No checks, and nothing kept beyond the stack.
+
+namespace least {
+
+// Converts `map` into the file `output` of the open folder `folder`. Returns null, or the
+// step that failed with errno telling why.
+const char* convert(const char* map, int folder, const char* output);
+
+} // namespace least
