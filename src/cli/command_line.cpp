@@ -17,14 +17,15 @@ bool isOutputFolderOption(std::string_view argument) {
 
 } // namespace
 
-std::variant<Invocation, UsageError> parseCommandLine(std::span<const std::string> arguments) {
+std::variant<Invocation, UsageError> parseCommandLine(std::span<char*> arguments) {
     Invocation invocation;
     bool haveFolder = false;
     bool optionsEnded = false;
+    std::size_t paths = 0; // gathered so far at the front; never past `at`, so none is lost
     for (std::size_t at = 0; at < arguments.size(); ++at) {
         const std::string_view argument = arguments[at];
         if (optionsEnded || argument == "-" || !argument.starts_with('-')) {
-            invocation.paths.emplace_back(argument);
+            arguments[paths++] = arguments[at];
         } else if (argument == "--") {
             optionsEnded = true;
         } else if (argument == "-h" || argument == "--help") {
@@ -53,6 +54,7 @@ std::variant<Invocation, UsageError> parseCommandLine(std::span<const std::strin
         }
     }
 
+    invocation.paths = arguments.first(paths);
     if (haveFolder) {
         if (invocation.paths.empty())
             return UsageError{"no map files given"};
@@ -63,7 +65,8 @@ std::variant<Invocation, UsageError> parseCommandLine(std::span<const std::strin
     case 0:
         return UsageError{"missing the map and output paths"};
     case 1:
-        return UsageError{"missing the output path after '" + invocation.paths[0] + "'"};
+        return UsageError{"missing the output path after '" + std::string(invocation.paths[0]) +
+                          "'"};
     case 2:
         return invocation;
     default:

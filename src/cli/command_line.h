@@ -4,7 +4,6 @@
 #include <string>
 #include <string_view>
 #include <variant>
-#include <vector>
 
 namespace quillmere::cli {
 
@@ -12,15 +11,18 @@ enum class Action { ConvertOne, ConvertMany, ShowHelp, ShowVersion };
 
 struct Invocation {
     Action action = Action::ConvertOne;
-    std::string outputFolder;       // for ConvertMany
-    std::vector<std::string> paths; // the map and the output, or the maps
+    std::string outputFolder;     // for ConvertMany
+    std::span<char* const> paths; // the map and the output, or the maps: within the arguments
 };
 
 struct UsageError {
     std::string message;
 };
 
-std::variant<Invocation, UsageError> parseCommandLine(std::span<const std::string> arguments);
+// Reads the arguments that follow the program's name. Their paths are gathered, in their order,
+// at the front of `arguments`, where Invocation::paths sees them: a batch of many maps keeps no
+// copy of its list.
+std::variant<Invocation, UsageError> parseCommandLine(std::span<char*> arguments);
 
 // Where --output-dir puts a map's tile set: the map's file name, its last extension
 // replaced by ".BMP", in the given folder.

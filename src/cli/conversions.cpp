@@ -11,6 +11,7 @@
 #include <optional>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 namespace quillmere::cli {
 namespace {
@@ -47,7 +48,7 @@ void report(const TileSetResult& result, const std::string& map, const std::stri
 // What it keeps does not grow with the number of maps beyond a byte and an index for each.
 class Batch {
 public:
-    Batch(const std::vector<std::string>& maps, std::string folder)
+    Batch(std::span<char* const> maps, std::string folder)
         : maps_(maps), folder_(std::move(folder)), earlier_(maps.size(), kNone),
           state_(maps.size(), State::Pending), slots_(kWindow) {
         linkMapsWithTheSameOutput();
@@ -133,7 +134,7 @@ private:
         }
     }
 
-    const std::vector<std::string>& maps_;
+    const std::span<char* const> maps_;
     const std::string folder_;
     std::vector<std::size_t> earlier_;
     std::vector<State> state_;
@@ -169,8 +170,8 @@ int runConversions(const Invocation& invocation, std::ostream& out, std::ostream
                    bool showProgress) {
     if (invocation.action == Action::ConvertMany)
         return convertMany(invocation, out, err, showProgress);
-    const std::string& map = invocation.paths.at(0);
-    const std::string& output = invocation.paths.at(1);
+    const std::string map = invocation.paths[0];
+    const std::string output = invocation.paths[1];
     const TileSetResult result = RipBMP(map, output);
     report(result, map, output, out, err);
     return result.outcome == TileSetOutcome::Failed ? 1 : 0;

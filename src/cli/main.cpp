@@ -16,11 +16,9 @@
 
 namespace {
 
-// The arguments as UTF-8: on Windows from the wide command line, so that any name survives.
-std::vector<std::string> argumentsOf(int argc, char** argv) {
 #ifdef _WIN32
-    (void)argc;
-    (void)argv;
+// The arguments as UTF-8, from the wide command line, so that any name survives.
+std::vector<std::string> argumentsOf() {
     int count = 0;
     wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
     std::vector<std::string> arguments;
@@ -34,17 +32,25 @@ std::vector<std::string> argumentsOf(int argc, char** argv) {
     ::LocalFree(wide);
     ::SetConsoleOutputCP(CP_UTF8);
     return arguments;
-#else
-    return std::vector<std::string>(argv + 1, argv + argc);
-#endif
 }
+#endif
 
 } // namespace
 
 int main(int argc, char** argv) {
     using namespace quillmere::cli;
-    const std::vector<std::string> arguments = argumentsOf(argc, argv);
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+    std::vector<std::string> utf8 = argumentsOf();
+    std::vector<char*> arguments;
+    for (auto& argument : utf8)
+        arguments.push_back(argument.data());
     const auto parsed = parseCommandLine(arguments);
+#else
+    // Taken where they lie: a batch of many maps makes no copy of its list.
+    const auto parsed = parseCommandLine(std::span(argv + 1, static_cast<std::size_t>(argc - 1)));
+#endif
     if (const auto* error = std::get_if<UsageError>(&parsed)) {
         std::cerr << "quillmere-tiles: " << error->message << '\n'
                   << "Try 'quillmere-tiles --help' for more information.\n";
