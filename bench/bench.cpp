@@ -38,6 +38,12 @@ using Clock = std::chrono::steady_clock;
 constexpr int kOursInFlight = 8;
 // The least program's thread counts, of which its best is the yardstick for a batch.
 constexpr int kLeastThreads[] = {8, 16, 32};
+#ifdef QUILLMERE_LEAST_URING
+constexpr bool kWithRing = true;
+#else
+constexpr bool kWithRing = false;
+#endif
+constexpr int kRingDepth = 32;
 // Maps beyond these many are hard links to them: the disk holds what the page cache holds.
 constexpr int kDistinctMaps = 2000;
 constexpr double kMebibyte = 1024; // in KiB
@@ -355,9 +361,13 @@ void inProcess(const Options& options) {
 }
 
 std::string thousands(int count) {
-    std::string text = std::to_string(count);
-    for (int at = static_cast<int>(text.size()) - 3; at > 0; at -= 3)
-        text.insert(static_cast<std::size_t>(at), ",");
+    const std::string digits = std::to_string(count);
+    std::string text;
+    for (std::size_t at = 0; at < digits.size(); ++at) {
+        if (at > 0 && (digits.size() - at) % 3 == 0)
+            text += ',';
+        text += digits[at];
+    }
     return text;
 }
 
@@ -375,6 +385,11 @@ void batch(const Options& options, const BatchPlan& plan) {
     std::vector<std::vector<std::string>> commands{ours};
     for (const int threads : kLeastThreads)
         commands.push_back(joined(leastBatch(threads), paths));
+    // Whether io_uring would pay: the same least sequence as linked requests, one thread.
+    const bool withRing = kWithRing && plan.maps == 2000;
+    if (withRing)
+        commands.push_back(joined(
+            {QUILLMERE_LEAST_SAFE_COPY, "-u", std::to_string(kRingDepth), "-d", "out"}, paths));
     const bool withLoop = plan.maps <= 100;
     if (withLoop)
         commands.push_back(
@@ -407,6 +422,10 @@ void batch(const Options& options, const BatchPlan& plan) {
             "least-safe-copy at its best of 8/16/32 (" + std::to_string(kLeastThreads[best - 1]) +
                 " threads)",
             samples[best], goal ? std::optional(1.0) : std::nullopt, goal ? "<= 1.00x" : "-");
+    if (withRing)
+        timeRow(name, samples[0],
+                "least-safe-copy through io_uring, " + std::to_string(kRingDepth) + " in flight",
+                samples[1 + std::size(kLeastThreads)], std::nullopt, "-");
     if (withLoop)
         timeRow(name, samples[0], "shell loop of `dd` + `mv` (two processes a map, one at a time)",
                 samples.back(), 0.1, ">= 10x faster");
@@ -526,9 +545,11 @@ int main(int argc, char** argv) {
         fail("usage: quillmere-bench --tiles EXE [--window EXE --minimal-window EXE] "
              "[--xvfb-display :N] [--quick]");
 
-    char folder[] = "/tmp/quillmere-bench.XXXXXX";
-    if (::mkdtemp(folder) == nullptr || ::chdir(folder) != 0)
-        fail("cannot make a scratch folder");
+    const char* temporary = std::getenv("TMPDIR");
+    std::string folder = std::string(temporary != nullptr && *temporary ? temporary : "/tmp") +
+                         "/quillmere-bench.XXXXXX";
+    if (::mkdtemp(folder.data()) == nullptr || ::chdir(folder.c_str()) != 0)
+        fail("cannot make a scratch folder in " + folder);
 
     oneConversion(options);
     inProcess(options);

@@ -4,11 +4,13 @@
 //
 // least-safe-copy MAP OUTPUT
 // least-safe-copy [-j THREADS] -d DIR MAP...    (DIR/NAME.BMP, THREADS at once, 8 unless given)
+// least-safe-copy -u DEPTH -d DIR MAP...        (the same through io_uring, DEPTH maps at once)
 
 #include "least_sequence.h"
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,9 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+#ifdef LEAST_WITH_URING
+#include <liburing.h>
+#endif
 
 namespace {
 
@@ -92,18 +97,133 @@ int many(int threads, const char* folderPath, char** maps, int count) {
 
 } // namespace
 
+#ifdef LEAST_WITH_URING
+// The same sequence on one thread, as linked io_uring requests: write, fdatasync, linkat and
+// renameat of `depth` maps at once. Reading the map and making the unnamed file stay plain
+// calls: the map is in the page cache, and neither waits on the disk.
+class Ring {
+public:
+    Ring(int depth, int folder, char** maps, int count)
+        : slots_(static_cast<std::size_t>(depth)), folder_(folder), maps_(maps), count_(count) {
+        if (const int error =
+                io_uring_queue_init(static_cast<unsigned>(depth) * kSteps, &ring_, 0)) {
+            errno = -error;
+            complain("io_uring_queue_init", "the ring");
+            std::exit(1);
+        }
+    }
+    ~Ring() { io_uring_queue_exit(&ring_); }
+
+    void run() {
+        int inFlight = 0;
+        for (auto& slot : slots_)
+            inFlight += start(slot);
+        io_uring_submit(&ring_);
+        while (inFlight > 0) {
+            io_uring_cqe* completion = nullptr;
+            if (const int error = io_uring_wait_cqe(&ring_, &completion)) {
+                errno = -error;
+                complain("io_uring_wait_cqe", "the ring");
+                std::exit(1);
+            }
+            Slot& slot = slots_[completion->user_data / kSteps];
+            const int step = static_cast<int>(completion->user_data % kSteps);
+            if (completion->res < 0 && !slot.failed) {
+                errno = -completion->res;
+                complain(kStepNames[step], maps_[slot.map]);
+                slot.failed = true;
+            }
+            io_uring_cqe_seen(&ring_, completion);
+            if (--slot.pending == 0) {
+                ::close(slot.fd);
+                inFlight -= 1 - start(slot);
+                io_uring_submit(&ring_);
+            }
+        }
+    }
+
+private:
+    static constexpr unsigned kSteps = 4;
+    static constexpr const char* kStepNames[kSteps] = {"write", "fdatasync", "linkat", "renameat"};
+
+    struct Slot {
+        char tileSet[least::kTileSetLength];
+        char temporary[32];
+        char output[kMaxFileName + 1];
+        int fd = -1, map = -1, pending = 0;
+        bool failed = false;
+    };
+
+    // Queues the next map's requests in `slot`; false when no map is left.
+    bool start(Slot& slot) {
+        while (next_ < count_) {
+            slot.map = next_++;
+            slot.failed = false;
+            if (const char* failed = least::read(maps_[slot.map], slot.tileSet)) {
+                complain(failed, maps_[slot.map]);
+                continue;
+            }
+            slot.fd = ::openat(folder_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+            if (slot.fd < 0) {
+                complain("open an unnamed temporary file", maps_[slot.map]);
+                continue;
+            }
+            std::snprintf(slot.temporary, sizeof slot.temporary, ".least.%d.part", slot.fd);
+            outputName(maps_[slot.map], slot.output);
+            const auto base = static_cast<std::uint64_t>(&slot - slots_.data()) * kSteps;
+            io_uring_sqe* write = io_uring_get_sqe(&ring_);
+            io_uring_prep_write(write, slot.fd, slot.tileSet, sizeof slot.tileSet, 0);
+            io_uring_sqe* flush = io_uring_get_sqe(&ring_);
+            io_uring_prep_fsync(flush, slot.fd, IORING_FSYNC_DATASYNC);
+            io_uring_sqe* name = io_uring_get_sqe(&ring_);
+            io_uring_prep_linkat(name, slot.fd, "", folder_, slot.temporary, AT_EMPTY_PATH);
+            io_uring_sqe* rename = io_uring_get_sqe(&ring_);
+            io_uring_prep_renameat(rename, folder_, slot.temporary, folder_, slot.output, 0);
+            io_uring_sqe* steps[kSteps] = {write, flush, name, rename};
+            for (unsigned step = 0; step < kSteps; ++step) {
+                io_uring_sqe_set_data64(steps[step], base + step);
+                if (step + 1 < kSteps)
+                    steps[step]->flags |= IOSQE_IO_LINK;
+            }
+            slot.pending = kSteps;
+            return true;
+        }
+        return false;
+    }
+
+    std::vector<Slot> slots_;
+    io_uring ring_{};
+    int folder_;
+    char** maps_;
+    int count_;
+    int next_ = 0;
+};
+#endif
+
 int main(int argc, char** argv) {
     int threads = kDefaultThreads;
     const char* folder = nullptr;
+    int depth = 0;
     int at = 1;
     for (; at + 1 < argc; at += 2) {
         if (std::strcmp(argv[at], "-j") == 0)
             threads = std::atoi(argv[at + 1]);
         else if (std::strcmp(argv[at], "-d") == 0)
             folder = argv[at + 1];
+#ifdef LEAST_WITH_URING
+        else if (std::strcmp(argv[at], "-u") == 0)
+            depth = std::atoi(argv[at + 1]);
+#endif
         else
             break;
     }
+#ifdef LEAST_WITH_URING
+    if (folder != nullptr && at < argc && depth > 0) {
+        const int opened = openFolder(folder);
+        Ring(depth, opened, argv + at, argc - at).run();
+        return finish(opened);
+    }
+#endif
     if (folder != nullptr && at < argc && threads > 0)
         return many(threads, folder, argv + at, argc - at);
     if (folder == nullptr && argc - at == 2)

@@ -8,8 +8,6 @@
 namespace least {
 namespace {
 
-constexpr std::size_t kTileSetLength = 49713;
-
 // Names the unnamed file `fd` straight from its descriptor where the process may (that needs
 // CAP_DAC_READ_SEARCH), through /proc otherwise.
 bool name(int fd, int folder, const char* temporary) {
@@ -22,8 +20,7 @@ bool name(int fd, int folder, const char* temporary) {
 
 } // namespace
 
-const char* convert(const char* map, int folder, const char* output) {
-    char tileSet[kTileSetLength];
+const char* read(const char* map, char (&tileSet)[kTileSetLength]) {
     const int in = ::open(map, O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return "open";
@@ -33,6 +30,13 @@ const char* convert(const char* map, int folder, const char* output) {
         return "pread";
     // A short map leaves zeros, as quillmere-tiles writes them.
     std::memset(tileSet + got, 0, sizeof tileSet - static_cast<std::size_t>(got));
+    return nullptr;
+}
+
+const char* convert(const char* map, int folder, const char* output) {
+    char tileSet[kTileSetLength];
+    if (const char* failed = read(map, tileSet))
+        return failed;
 
     const int out = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (out < 0)
