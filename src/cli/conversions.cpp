@@ -36,12 +36,14 @@ std::string outputKey(std::string path) {
 #endif
 
 void report(const TileSetResult& result, const std::string& map, const std::string& output,
-            std::ostream& out, std::ostream& err) {
+            TextOut& out, TextOut& err) {
     const ResultMessage message = describeResult(result, map, output);
+    // One line, one write: standard error is not buffered.
+    std::string line = completionTitle(map, output) + ": " + message.prompt + '\n';
     if (message.style == MessageStyle::Information)
-        out << completionTitle(map, output) << ": " << message.prompt << '\n';
+        out << line;
     else
-        err << kProgram << ": " << completionTitle(map, output) << ": " << message.prompt << '\n';
+        err << std::string(kProgram) + ": " + line;
 }
 
 // Converts the maps of a batch a few at a time, while the caller reports them in their order.
@@ -146,19 +148,19 @@ private:
     std::vector<std::thread> workers_;
 };
 
-int convertMany(const Invocation& invocation, std::ostream& out, std::ostream& err,
-                bool showProgress) {
+int convertMany(const Invocation& invocation, TextOut& out, TextOut& err, bool showProgress) {
     const auto& maps = invocation.paths;
     Batch batch(maps, invocation.outputFolder);
     bool anyFailed = false;
     for (std::size_t index = 0; index < maps.size(); ++index) {
         if (showProgress)
-            err << kClearLine << kProgram << ": " << index + 1 << " of " << maps.size() << ": "
-                << maps[index] << std::flush;
+            err << std::string(kClearLine) + std::string(kProgram) + ": " +
+                       std::to_string(index + 1) + " of " + std::to_string(maps.size()) + ": " +
+                       maps[index];
         const TileSetResult result = batch.take(index);
         anyFailed = anyFailed || result.outcome == TileSetOutcome::Failed;
         if (showProgress)
-            err << kClearLine << std::flush;
+            err << kClearLine;
         report(result, maps[index], batch.output(index), out, err);
     }
     return anyFailed ? 1 : 0;
@@ -166,8 +168,7 @@ int convertMany(const Invocation& invocation, std::ostream& out, std::ostream& e
 
 } // namespace
 
-int runConversions(const Invocation& invocation, std::ostream& out, std::ostream& err,
-                   bool showProgress) {
+int runConversions(const Invocation& invocation, TextOut& out, TextOut& err, bool showProgress) {
     if (invocation.action == Action::ConvertMany)
         return convertMany(invocation, out, err, showProgress);
     const std::string map = invocation.paths[0];

@@ -2,7 +2,6 @@
 #include "conversions.h"
 #include "quillmere/version.h"
 
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -51,24 +50,24 @@ int main(int argc, char** argv) {
     // Taken where they lie: a batch of many maps makes no copy of its list.
     const auto parsed = parseCommandLine(std::span(argv + 1, static_cast<std::size_t>(argc - 1)));
 #endif
+    TextOut out(stdout), err(stderr);
     if (const auto* error = std::get_if<UsageError>(&parsed)) {
-        std::cerr << "quillmere-tiles: " << error->message << '\n'
-                  << "Try 'quillmere-tiles --help' for more information.\n";
+        err << "quillmere-tiles: " + error->message +
+                   "\nTry 'quillmere-tiles --help' for more information.\n";
         return 2;
     }
     const auto& invocation = std::get<Invocation>(parsed);
     switch (invocation.action) {
     case Action::ShowHelp:
-        std::cout << helpText();
+        out << helpText();
         return 0;
     case Action::ShowVersion:
-        std::cout << "quillmere-tiles " << quillmere::kVersion << '\n';
+        out << "quillmere-tiles " << quillmere::kVersion << '\n';
         return 0;
     case Action::ConvertOne:
     case Action::ConvertMany:
         break;
     }
-    const int status = runConversions(invocation, std::cout, std::cerr, isatty(2) != 0);
-    std::cout.flush();
-    return std::cout ? status : 1;
+    const int status = runConversions(invocation, out, err, isatty(2) != 0);
+    return out.flushedWhole() ? status : 1;
 }
