@@ -4,6 +4,7 @@
 // ratio of the medians with the spread of the ratios run by run.
 //
 // quillmere-bench --tiles EXE [--window EXE --minimal-window EXE] [--xvfb-display :N] [--quick]
+//                 [--only one|batches|start-up]... [--batch MAPS:ROUNDS]...
 
 #include "least_sequence.h"
 #include "tile_set.h"
@@ -67,6 +68,10 @@ struct Options {
     int memoryRuns = 5;
     std::vector<BatchPlan> batches{{100, 15}, {2000, 9}, {20000, 3}};
     std::vector<int> memoryOnly{100000}; // batches measured for their peak memory alone
+    std::vector<std::string> parts;      // all when empty
+    bool runs(const std::string& part) const {
+        return parts.empty() || std::find(parts.begin(), parts.end(), part) != parts.end();
+    }
 };
 
 [[noreturn]] void fail(const std::string& why) {
@@ -516,6 +521,7 @@ void print(const Options& options) {
 
 int main(int argc, char** argv) {
     Options options;
+    bool custom = false;
     for (int at = 1; at < argc; ++at) {
         const std::string argument = argv[at];
         auto value = [&] {
@@ -529,21 +535,32 @@ int main(int argc, char** argv) {
             options.window = value();
         else if (argument == "--minimal-window")
             options.minimalWindow = value();
-        else if (argument == "--xvfb-display")
+        else if (argument == "--xvfb-display" && at + 1 < argc)
             options.xvfbDisplay = argv[++at];
-        else if (argument == "--quick") {
+        else if (argument == "--only" && at + 1 < argc)
+            options.parts.emplace_back(argv[++at]);
+        else if (argument == "--batch" && at + 1 < argc) {
+            // Replaces the planned batches, the first one given the ones before.
+            const std::string plan = argv[++at];
+            if (!custom)
+                options.batches.clear(), options.memoryOnly.clear();
+            custom = true;
+            options.batches.push_back(
+                {std::stoi(plan), std::stoi(plan.substr(plan.find(':') + 1))});
+        } else if (argument == "--quick") {
             options.processRuns = 11;
             options.inProcessRuns = 31;
             options.startupRuns = 11;
             options.memoryRuns = 3;
-            options.batches = {{100, 5}, {2000, 3}, {20000, 1}};
-            options.memoryOnly = {};
+            if (!custom)
+                options.batches = {{100, 5}, {2000, 3}, {20000, 1}}, options.memoryOnly = {};
         } else
             fail("unknown argument " + argument);
     }
     if (options.tiles.empty())
         fail("usage: quillmere-bench --tiles EXE [--window EXE --minimal-window EXE] "
-             "[--xvfb-display :N] [--quick]");
+             "[--xvfb-display :N] [--quick] [--only one|batches|start-up]... "
+             "[--batch MAPS:ROUNDS]...");
 
     const char* temporary = std::getenv("TMPDIR");
     std::string folder = std::string(temporary != nullptr && *temporary ? temporary : "/tmp") +
@@ -551,13 +568,15 @@ int main(int argc, char** argv) {
     if (::mkdtemp(folder.data()) == nullptr || ::chdir(folder.c_str()) != 0)
         fail("cannot make a scratch folder in " + folder);
 
-    oneConversion(options);
-    inProcess(options);
-    for (const auto& plan : options.batches)
+    if (options.runs("one")) {
+        oneConversion(options);
+        inProcess(options);
+    }
+    for (const auto& plan : options.runs("batches") ? options.batches : std::vector<BatchPlan>{})
         batch(options, plan);
-    for (const int count : options.memoryOnly)
+    for (const int count : options.runs("batches") ? options.memoryOnly : std::vector<int>{})
         batchMemory(options, count);
-    if (!options.window.empty() && !options.minimalWindow.empty()) {
+    if (options.runs("start-up") && !options.window.empty() && !options.minimalWindow.empty()) {
         startup(options, "offscreen", {"QT_QPA_PLATFORM=offscreen"});
         if (!options.xvfbDisplay.empty())
             startup(options, "Xvfb", {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + options.xvfbDisplay});
