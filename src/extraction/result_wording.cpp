@@ -41,18 +41,17 @@ std::string completionTitle(std::string_view mapPath, std::string_view outputPat
     return title;
 }
 
-ResultMessage describeResult(const TileSetResult& result, std::string_view mapPath,
-                             std::string_view outputPath) {
+std::string describeResult(const TileSetResult& result, std::string_view mapPath,
+                           std::string_view outputPath) {
     switch (result.outcome) {
     case TileSetOutcome::Complete:
-        return {std::string(kCompletePrompt), MessageStyle::Information};
+        return std::string(kCompletePrompt);
     case TileSetOutcome::ShortMap:
-        return {shortMapPrompt(result.mapBytes), MessageStyle::Warning};
+        return shortMapPrompt(result.mapBytes);
     case TileSetOutcome::Failed:
         break;
     }
-    return {failurePrompt(result, result.failedFile == FileRole::Map ? mapPath : outputPath),
-            MessageStyle::Critical};
+    return failurePrompt(result, result.failedFile == FileRole::Map ? mapPath : outputPath);
 }
 
 std::string groupedDigits(std::size_t number) {
