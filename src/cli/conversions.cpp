@@ -22,11 +22,11 @@ constexpr std::size_t kConversionsAtOnce = 8;
 
 void report(const TileSetResult& result, const std::string& map, const std::string& output,
             std::ostream& out, std::ostream& err) {
-    const ResultMessage message = describeResult(result, map, output);
-    if (message.style == MessageStyle::Information)
-        out << completionTitle(map, output) << ": " << message.prompt << '\n';
+    const std::string prompt = describeResult(result, map, output);
+    if (result.outcome != TileSetOutcome::Failed && !deservesWarning(result))
+        out << completionTitle(map, output) << ": " << prompt << '\n';
     else
-        err << kProgram << ": " << completionTitle(map, output) << ": " << message.prompt << '\n';
+        err << kProgram << ": " << completionTitle(map, output) << ": " << prompt << '\n';
 }
 
 // Converts the maps of a batch a few at a time, while the caller reports them in their order.

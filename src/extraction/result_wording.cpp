@@ -52,24 +52,27 @@ std::string completionTitle(std::string_view mapPath, std::string_view outputPat
     return title;
 }
 
-ResultMessage describeResult(const TileSetResult& result, std::string_view mapPath,
-                             std::string_view outputPath) {
-    ResultMessage message{std::string(kCompletePrompt), MessageStyle::Information};
+std::string describeResult(const TileSetResult& result, std::string_view mapPath,
+                           std::string_view outputPath) {
+    std::string prompt;
     switch (result.outcome) {
     case TileSetOutcome::Complete:
+        prompt = kCompletePrompt;
         break;
     case TileSetOutcome::ShortMap:
-        message = {shortMapPrompt(result.mapBytes), MessageStyle::Warning};
+        prompt = shortMapPrompt(result.mapBytes);
         break;
     case TileSetOutcome::Failed:
-        return {failurePrompt(result, result.failedFile == FileRole::Map ? mapPath : outputPath),
-                MessageStyle::Critical};
+        return failurePrompt(result, result.failedFile == FileRole::Map ? mapPath : outputPath);
     }
-    if (result.outputOtherNames > 0) {
-        message.prompt += otherNamesNote(result.outputOtherNames, outputPath);
-        message.style = MessageStyle::Warning;
-    }
-    return message;
+    if (result.outputOtherNames > 0)
+        prompt += otherNamesNote(result.outputOtherNames, outputPath);
+    return prompt;
+}
+
+bool deservesWarning(const TileSetResult& result) {
+    return result.outcome == TileSetOutcome::ShortMap ||
+           (result.outcome == TileSetOutcome::Complete && result.outputOtherNames > 0);
 }
 
 std::string groupedDigits(std::size_t number) {
