@@ -25,6 +25,6 @@ load() { cut -d' ' -f1-3 /proc/loadavg; }
 echo "Load average (1, 5, 15 minutes) before: $(load)"
 echo
 "$build/bench/quillmere-bench" --tiles "$build/src/cli/quillmere-tiles" \
-    --window "$build/src/window/quillmere-tile-converter" \
+    --window "$build/src/window/qt/quillmere-tile-converter" \
     --minimal-window "$build/bench/minimal-window" --xvfb-display "$display" "$@"
 echo "Load average after: $(load)"

@@ -1,5 +1,6 @@
 #include "command_line.h"
 #include "conversions.h"
+#include "interrupts.h"
 #include "quillmere/version.h"
 
 #include <string>
@@ -68,6 +69,11 @@ int main(int argc, char** argv) {
     case Action::ConvertMany:
         break;
     }
-    const int status = runConversions(invocation, out, err, isatty(2) != 0);
+    const bool showProgress = isatty(2) != 0;
+    int status = 0;
+    {
+        const InterruptWatch watch(showProgress);
+        status = runConversions(invocation, out, err, showProgress);
+    }
     return out.flushedWhole() ? status : 1;
 }
