@@ -1,5 +1,6 @@
 #include "conversions.h"
 
+#include "fingerprint_set.h"
 #include "result_wording.h"
 #include "tile_set.h"
 
@@ -36,11 +37,13 @@ void report(const TileSetResult& result, const std::string& map, const std::stri
 // Outputs are told apart by what they are, not by their names, which a file system may fold
 // ("É" and "é"): just before each rename, in the maps' order, a map whose output's name now
 // leads to a file an earlier map wrote fails, unless it is that same map given again. What it
-// keeps grows by a byte for each map and an entry for each output written.
+// keeps grows by four bytes and two bits for each map.
 class Batch {
 public:
     Batch(std::span<char* const> maps, std::string folder)
-        : maps_(maps), folder_(std::move(folder)), done_(maps.size(), false), slots_(kWindow) {
+        : maps_(maps), folder_(std::move(folder)), done_(maps.size(), false),
+          wrote_(maps.size(), false), slots_(kWindow) {
+        written_.reserve(maps.size());
         const std::size_t workers = std::min(kConversionsAtOnce, maps.size());
         for (std::size_t worker = 0; worker < workers; ++worker)
             workers_.emplace_back([this] { work(); });
@@ -82,24 +85,47 @@ private:
     using Key = std::pair<std::uint64_t, std::uint64_t>;
 
     static Key keyOf(files::FileIdentity identity) { return {identity.volume, identity.index}; }
-
-    // The output and the map of a conversion that goes on to its rename.
-    using Claim = std::pair<Key, Key>;
+    static std::uint64_t valueOf(files::FileIdentity identity) {
+        return identity.index ^ (identity.volume * 0x9e3779b97f4a7c15ULL);
+    }
 
     std::optional<TileSetResult> checkOutput(std::size_t index, const OutputCheck& check,
-                                             std::optional<Claim>& claim) {
+                                             std::optional<files::FileIdentity>& claim) {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return firstNotDone_ == index; });
-        if (const auto current = check.output.current()) {
-            const auto earlier = written_.find(keyOf(current->identity));
-            if (earlier != written_.end() && earlier->second == keyOf(check.map))
-                return check.mapBytes < kTileSetLength ? TileSetResult::shortMap(check.mapBytes)
-                                                       : TileSetResult::complete();
-            if (earlier != written_.end())
+        if (const auto current = check.output.current();
+            current && written_.mayContain(valueOf(current->identity))) {
+            if (const auto writer = writerOf(index, current->identity)) {
+                const auto map = files::inspect(maps_[*writer]);
+                if (map && map->identity == check.map)
+                    return check.mapBytes < kTileSetLength ? TileSetResult::shortMap(check.mapBytes)
+                                                           : TileSetResult::complete();
                 return TileSetResult::failed(FileRole::Output, {},
                                              "an earlier map in this run wrote it already");
+            }
         }
-        claim = Claim{keyOf(check.output.incoming), keyOf(check.map)};
+        claim = check.output.incoming;
+        return std::nullopt;
+    }
+
+    // The earlier map that wrote the file with `identity`, which the output's name now leads
+    // to. Asked only when the record of written files says it may be one: looked for first
+    // where it was found last (a map given many times), then among the outputs of the same
+    // name, then, for a name the file system folds into another, among all.
+    std::optional<std::size_t> writerOf(std::size_t index, files::FileIdentity identity) {
+        auto wroteIt = [&](std::size_t earlier) {
+            if (!wrote_[earlier])
+                return false;
+            const auto info = files::inspect(output(earlier));
+            return info && info->identity == identity;
+        };
+        if (lastWriter_ < index && wroteIt(lastWriter_))
+            return lastWriter_;
+        const std::string name = output(index);
+        for (const bool sameName : {true, false})
+            for (std::size_t earlier = index; earlier-- > 0;)
+                if ((output(earlier) == name) == sameName && wroteIt(earlier))
+                    return lastWriter_ = earlier;
         return std::nullopt;
     }
 
@@ -114,7 +140,7 @@ private:
                 std::unique_lock lock(mutex_);
                 changed_.wait(lock, [&] { return index < taken_ + kWindow; });
             }
-            std::optional<Claim> claim;
+            std::optional<files::FileIdentity> claim;
             RipOptions options;
             options.beforeReplace = [&](const OutputCheck& check) {
                 return checkOutput(index, check, claim);
@@ -125,8 +151,10 @@ private:
             TileSetResult result = RipBMP(maps_[index], output(index), options);
 
             std::unique_lock lock(mutex_);
-            if (claim && result.outcome != TileSetOutcome::Failed)
-                written_.insert(*claim);
+            if (claim && result.outcome != TileSetOutcome::Failed) {
+                written_.insert(valueOf(*claim));
+                wrote_[index] = true;
+            }
             done_[index] = true;
             while (firstNotDone_ < done_.size() && done_[firstNotDone_])
                 ++firstNotDone_;
@@ -140,7 +168,9 @@ private:
     const std::string folder_;
     std::vector<bool> done_;
     std::size_t firstNotDone_ = 0;
-    std::map<Key, Key> written_; // each output written, and the map written into it
+    std::vector<bool> wrote_; // whether each map's own file took its output's name
+    FingerprintSet written_;  // the identities of those files
+    std::size_t lastWriter_ = 0;
     std::map<Key, files::OutputFolder> folders_;
     std::vector<std::optional<TileSetResult>> slots_;
     std::size_t taken_ = 0;
