@@ -165,5 +165,31 @@ TEST(QuillmereTiles, ABatchReportsInTheMapsOrderAndAFailedMapFreesItsOutput) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "out"), {}), 41);
 }
 
+// Outputs of other names that lead to one file (as a folding file system's names would) are one
+// output: a second map may not replace it; the same map, under another name, is written once.
+TEST(QuillmereTiles, ABatchTellsOutputsApartByTheFileTheirNamesLeadTo) {
+    TempFolder folder;
+    std::filesystem::create_directories(folder / "out");
+    const Bytes first = patternBytes(60000, 21);
+    writeFile(folder / "First.LVL", first);
+    writeFile(folder / "Other.LVL", patternBytes(60000, 22));
+    writeFile(folder / "Apart.LVL", patternBytes(60000, 23));
+    std::filesystem::create_symlink("First.LVL", folder / "Again.LVL");
+    writeFile(folder / "out/First.BMP", Bytes(10, 0));
+    std::filesystem::create_symlink("First.BMP", folder / "out/Other.BMP");
+    std::filesystem::create_symlink("First.BMP", folder / "out/Again.BMP");
+
+    const auto run =
+        tiles({"-d", "out", "Apart.LVL", "First.LVL", "Other.LVL", "Again.LVL"}, folder);
+
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.out, "Apart.LVL -> out/Apart.BMP: Operation Complete.\n"
+                       "First.LVL -> out/First.BMP: Operation Complete.\n"
+                       "Again.LVL -> out/Again.BMP: Operation Complete.\n");
+    EXPECT_EQ(run.err, "quillmere-tiles: Other.LVL -> out/Other.BMP: Could not write the tile "
+                       "set \"out/Other.BMP\": an earlier map in this run wrote it already.\n");
+    EXPECT_EQ(readFile(folder / "out/First.BMP"), firstBytes(first, kTileSetLength));
+}
+
 } // namespace
 } // namespace quillmere
