@@ -5,6 +5,7 @@
 #include "tile_set.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -60,12 +61,12 @@ public:
     TileSetResult take(std::size_t index) {
         std::unique_lock lock(mutex_);
         auto& slot = slots_[index % kWindow];
-        changed_.wait(lock, [&] { return slot.has_value(); });
+        ready_.wait(lock, [&] { return slot.has_value(); });
         TileSetResult result = std::move(*slot);
         slot.reset();
         ++taken_;
         lock.unlock();
-        changed_.notify_all();
+        room_.notify_all();
         return result;
     }
 
@@ -92,7 +93,7 @@ private:
     std::optional<TileSetResult> checkOutput(std::size_t index, const OutputCheck& check,
                                              std::optional<files::FileIdentity>& claim) {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return firstNotDone_ == index; });
+        turns_[index % kWindow].wait(lock, [&] { return firstNotDone_ == index; });
         if (const auto current = check.output.current();
             current && written_.mayContain(valueOf(current->identity))) {
             if (const auto writer = writerOf(index, current->identity)) {
@@ -138,7 +139,7 @@ private:
         for (std::size_t index = next_++; index < maps_.size(); index = next_++) {
             {
                 std::unique_lock lock(mutex_);
-                changed_.wait(lock, [&] { return index < taken_ + kWindow; });
+                room_.wait(lock, [&] { return index < taken_ + kWindow; });
             }
             std::optional<files::FileIdentity> claim;
             RipOptions options;
@@ -148,6 +149,7 @@ private:
             options.deferFolderFlush = [&](files::OutputFolder folder) {
                 keepFolder(std::move(folder));
             };
+            options.deferRelease = true;
             TileSetResult result = RipBMP(maps_[index], output(index), options);
 
             std::unique_lock lock(mutex_);
@@ -156,11 +158,18 @@ private:
                 wrote_[index] = true;
             }
             done_[index] = true;
+            const std::size_t turn = firstNotDone_;
             while (firstNotDone_ < done_.size() && done_[firstNotDone_])
                 ++firstNotDone_;
+            const std::size_t next = firstNotDone_;
             slots_[index % kWindow] = std::move(result);
             lock.unlock();
-            changed_.notify_all();
+            // Only the map whose turn it is now is woken, and the reader.
+            if (next != turn && next < done_.size())
+                turns_[next % kWindow].notify_one();
+            ready_.notify_one();
+            // Once the next rename may go: releasing the old file's blocks takes a while.
+            files::releaseOldOutput();
         }
     }
 
@@ -176,7 +185,9 @@ private:
     std::size_t taken_ = 0;
     std::atomic<std::size_t> next_{0};
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::array<std::condition_variable, kWindow> turns_; // a map's turn to check its output
+    std::condition_variable ready_;                      // a result for the reader
+    std::condition_variable room_;                       // room in the window
     std::vector<std::thread> workers_;
 };
 

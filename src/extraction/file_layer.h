@@ -147,7 +147,15 @@ struct WriteOptions {
     // turns out to be it is refused with `keptApartReason`, before anything is written.
     std::optional<FileIdentity> keepApartFrom;
     std::string keptApartReason;
+    // true: the replaced file, held open through the rename, is not closed here but by this
+    // thread's next releaseOldOutput(). Closing the last hold on a file releases its blocks,
+    // which takes a while; a caller that lets its next rename go first does that outside its
+    // order.
+    bool deferRelease = false;
 };
+
+// Closes the file that this thread's last write with deferRelease replaced, if any.
+void releaseOldOutput();
 
 struct Written {
     bool replaced = true;               // false when beforeReplace kept the old name

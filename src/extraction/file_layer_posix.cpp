@@ -13,6 +13,9 @@ struct OutputFolderAccess {
 namespace {
 
 constexpr int kMaxSymbolicLinks = 40;
+
+// The replaced file of this thread's last write with deferRelease.
+thread_local Fd heldOldOutput;
 constexpr std::string_view kLinkChanged = "its symbolic link changed while it was being followed";
 
 FileKind kindOf(mode_t mode) {
@@ -276,6 +279,8 @@ Expected<Written> writeAtomically(const std::string& path, std::span<const std::
     }
     if (auto error = temporary.renameOverOutput())
         return *error;
+    if (options.deferRelease)
+        std::swap(heldOldOutput, oldFile); // the one held before is closed on return
     if (!options.flushFolder) {
         written.folder = OutputFolderAccess::make(std::move(place->folder), place->folderIdentity,
                                                   std::move(place->shownFolder));
@@ -284,6 +289,10 @@ Expected<Written> writeAtomically(const std::string& path, std::span<const std::
     if (auto flushed = flushFolder(place->folder.get(), place->shownFolder); !flushed)
         return flushed.error();
     return written;
+}
+
+void releaseOldOutput() {
+    heldOldOutput = Fd();
 }
 
 OutputFolder::OutputFolder(OutputFolder&& other) noexcept

@@ -322,4 +322,7 @@ Expected<Done> writeAtomically(const std::string& path, std::span<const std::byt
     return Done{};
 }
 
+// A replaced file is not held open here: ReplaceFileW's release is its own.
+void releaseOldOutput() {}
+
 } // namespace quillmere::files

@@ -48,6 +48,7 @@ TileSetResult RipBMP(const std::string& InPath, const std::string& OutPath,
     write.keepApartFrom = mapInfo->identity;
     write.keptApartReason = "it is the map file itself, which would be overwritten";
     write.flushFolder = !options.deferFolderFlush;
+    write.deferRelease = options.deferRelease;
     std::optional<TileSetResult> endedBeforeReplacing;
     if (options.beforeReplace)
         write.beforeReplace = [&](const files::ReplaceCheck& output) {

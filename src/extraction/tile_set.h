@@ -73,6 +73,8 @@ struct RipOptions {
     // Set: the output's folder is not flushed by RipBMP but handed over, for the caller to
     // flush once for all its outputs there before it reports them done.
     std::function<void(files::OutputFolder)> deferFolderFlush;
+    // true: the replaced output is closed by the thread's next files::releaseOldOutput().
+    bool deferRelease = false;
 };
 
 // Copies the tile set at the start of the map file InPath into the file OutPath. The map is
