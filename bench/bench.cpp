@@ -36,7 +36,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 // As many conversions as quillmere-tiles keeps in flight: the least program's equal.
-constexpr int kOursInFlight = 8;
+constexpr int kOursInFlight = 16;
 // The least program's thread counts, of which its best is the yardstick for a batch.
 constexpr int kLeastThreads[] = {8, 16, 32};
 #ifdef QUILLMERE_LEAST_URING
