@@ -7,31 +7,14 @@
 namespace quillmere {
 namespace {
 
-std::string notAFile(files::FileKind kind) {
-    switch (kind) {
-    case files::FileKind::Regular:
-        break;
-    case files::FileKind::Directory:
-        return "it is a folder, not a file";
-    case files::FileKind::Pipe:
-        return "it is a named pipe, not a file";
-    case files::FileKind::Device:
-        return "it is a device, not a file";
-    case files::FileKind::Socket:
-        return "it is a socket, not a file";
-    case files::FileKind::Other:
-        break;
-    }
-    return "it is not a regular file";
-}
-
 TileSetResult failed(FileRole file, const files::FileError& error) {
     return TileSetResult::failed(file, error.step, error.reason);
 }
 
 } // namespace
 
-TileSetResult RipBMP(const std::string& InPath, const std::string& OutPath) {
+TileSetResult RipBMP(const std::string& InPath, const std::string& OutPath,
+                     [[maybe_unused]] const RipOptions& options) {
     if (InPath.empty())
         return TileSetResult::failed(FileRole::Map, {}, "no path was given");
     if (OutPath.empty())
