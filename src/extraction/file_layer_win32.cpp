@@ -11,6 +11,7 @@
 #include <random>
 #include <set>
 #include <thread>
+#include <tuple>
 #include <vector>
 #include <windows.h>
 
@@ -303,7 +304,8 @@ struct InFlight {
     std::mutex mutex;
     bool abandoned = false;
     std::set<HANDLE> temporaries;
-    std::set<std::pair<std::uint64_t, std::uint64_t>> sweptFolders;
+    // By identity and path: a folder made anew may get the index of a removed one.
+    std::set<std::tuple<std::uint64_t, std::uint64_t, std::wstring>> sweptFolders;
 };
 
 InFlight& inFlight() {
@@ -316,7 +318,7 @@ InFlight& inFlight() {
 void sweepAbandoned(const std::wstring& folder, FileIdentity identity) {
     {
         std::lock_guard lock(inFlight().mutex);
-        if (!inFlight().sweptFolders.insert({identity.volume, identity.index}).second)
+        if (!inFlight().sweptFolders.emplace(identity.volume, identity.index, folder).second)
             return;
     }
     WIN32_FIND_DATAW found{};
