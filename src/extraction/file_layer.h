@@ -101,9 +101,11 @@ struct FileState {
 
 // What stands at the output's place just before the new file is renamed over it.
 struct ReplaceCheck {
-    FileIdentity folder;              // the folder the output's name is in, after links
-    std::optional<FileState> current; // what the name names now; nothing when it names nothing
-    FileIdentity incoming;            // the new file, complete and flushed, about to take the name
+    FileIdentity folder;   // the folder the output's name is in, after links
+    FileIdentity incoming; // the new file, complete and flushed, about to take the name
+    // What the name names at the moment of the call, after any wait the check needed; nothing
+    // when it names nothing.
+    std::function<std::optional<FileState>()> current;
 };
 
 enum class ReplaceDecision {
@@ -141,12 +143,16 @@ struct WriteOptions {
     // false: the folder is not flushed here; Written::folder is handed back for the caller to
     // flush once for many outputs, before it tells anyone they are done.
     bool flushFolder = true;
+    // A file that must not be replaced, such as the one the bytes come from: an output that
+    // turns out to be it is refused with `keptApartReason`, before anything is written.
+    std::optional<FileIdentity> keepApartFrom;
+    std::string keptApartReason;
 };
 
 struct Written {
-    bool replaced = true;         // false when beforeReplace kept the old name
-    FileIdentity identity;        // the file the output's name now names
-    std::uint64_t otherNames = 0; // the replaced file's other hard links: they keep its bytes
+    bool replaced = true;               // false when beforeReplace kept the old name
+    FileIdentity identity;              // the file the output's name now names
+    std::uint64_t otherNames = 0;       // the replaced file's other hard links: they keep its bytes
     std::optional<OutputFolder> folder; // with flushFolder false: still to be flushed
 };
 

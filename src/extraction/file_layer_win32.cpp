@@ -446,7 +446,8 @@ struct Destination {
     bool throughLink = false;
 };
 
-std::optional<FileError> resolve(const std::wstring& path, Destination& into) {
+std::optional<FileError> resolve(const std::wstring& path, const WriteOptions& options,
+                                 Destination& into) {
     Handle existing = openForInspection(path, FILE_READ_ATTRIBUTES | READ_CONTROL);
     if (!existing.valid() && ::GetLastError() == ERROR_ACCESS_DENIED)
         return systemError("while giving it the old file's access control list");
@@ -456,6 +457,8 @@ std::optional<FileError> resolve(const std::wstring& path, Destination& into) {
             return info.error();
         if (info->kind != FileKind::Regular)
             return FileError{{}, notAFile(info->kind)};
+        if (options.keepApartFrom && info->identity == *options.keepApartFrom)
+            return FileError{{}, options.keptApartReason};
         auto& old = into.old.emplace();
         if (!::GetFileInformationByHandle(existing.get(), &old.details))
             return systemError({});
@@ -548,31 +551,39 @@ Expected<Written> replaceOutput(const Destination& destination, TemporaryFile& t
         return systemError("while naming it in its folder");
     Written written;
     written.identity = identityOf(incoming);
-    for (int attempt = 1;; ++attempt) {
+    for (int asked = 1;; ++asked) {
+        std::optional<FileState> seen;
         std::uint64_t otherNames = 0;
-        const auto current = lookAt(destination.target, otherNames);
-        if (options.beforeReplace &&
-            options.beforeReplace({folder, current, written.identity}) == ReplaceDecision::Keep) {
+        const ReplaceCheck check{folder, written.identity,
+                                 [&] { return seen = lookAt(destination.target, otherNames); }};
+        if (options.beforeReplace && options.beforeReplace(check) == ReplaceDecision::Keep) {
             written.replaced = false;
-            written.identity = current ? current->identity : FileIdentity{};
+            written.identity = seen ? seen->identity : FileIdentity{};
             return written;
         }
-        const DWORD error = temporary.renameTo(destination.target, current.has_value());
-        if (error == ERROR_SUCCESS) {
-            written.otherNames = current ? otherNames : 0;
-            return written;
-        }
-        if (error == ERROR_OPERATION_ABORTED)
-            return FileError{{}, kInterrupted};
-        const bool appeared = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
-        if (appeared && !lookAt(destination.target, otherNames))
-            return FileError{{}, kDanglingLink};
-        const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-                          (error == ERROR_ACCESS_DENIED && heldByAnother(destination.target));
-        if (!(appeared || held) || attempt == kReplaceAttempts)
-            return systemError("while replacing the old file", error);
-        if (held)
+        DWORD error = ERROR_SUCCESS;
+        for (int attempt = 1;; ++attempt) {
+            const auto current = lookAt(destination.target, otherNames);
+            if (current && options.keepApartFrom && current->identity == *options.keepApartFrom)
+                return FileError{{}, options.keptApartReason};
+            error = temporary.renameTo(destination.target, current.has_value());
+            if (error == ERROR_SUCCESS) {
+                written.otherNames = current ? otherNames : 0;
+                return written;
+            }
+            if (error == ERROR_OPERATION_ABORTED)
+                return FileError{{}, kInterrupted};
+            const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                              (error == ERROR_ACCESS_DENIED && heldByAnother(destination.target));
+            if (!held || attempt == kReplaceAttempts)
+                break;
             std::this_thread::sleep_for(kReplacePause);
+        }
+        const bool appeared = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+        if (!appeared || asked == kReplaceAttempts)
+            return systemError("while replacing the old file", error);
+        if (!lookAt(destination.target, otherNames))
+            return FileError{{}, kDanglingLink};
     }
 }
 
@@ -696,7 +707,7 @@ Expected<Written> writeAtomically(const std::string& path, std::span<const std::
     if (!wide)
         return notUtf8();
     Destination destination;
-    if (auto error = resolve(*wide, destination))
+    if (auto error = resolve(*wide, options, destination))
         return *error;
     const std::string folderShown = shownFolder(path, destination.folder, destination.throughLink);
 

@@ -32,6 +32,17 @@ std::string shortMapPrompt(std::size_t mapBytes) {
            (missing == 1 ? " byte is zero." : " bytes are zeros.");
 }
 
+// The other names of a replaced output still lead to the old file, as a rename leaves them.
+std::string otherNamesNote(std::uint64_t otherNames, std::string_view outputPath) {
+    std::string note = " The old \"";
+    note += outputPath;
+    note += "\" had ";
+    if (otherNames == 1)
+        return note + "1 other name (a hard link), which still holds the old tile set.";
+    return note + groupedDigits(otherNames) +
+           " other names (hard links), which still hold the old tile set.";
+}
+
 } // namespace
 
 std::string completionTitle(std::string_view mapPath, std::string_view outputPath) {
@@ -43,16 +54,22 @@ std::string completionTitle(std::string_view mapPath, std::string_view outputPat
 
 ResultMessage describeResult(const TileSetResult& result, std::string_view mapPath,
                              std::string_view outputPath) {
+    ResultMessage message{std::string(kCompletePrompt), MessageStyle::Information};
     switch (result.outcome) {
     case TileSetOutcome::Complete:
-        return {std::string(kCompletePrompt), MessageStyle::Information};
-    case TileSetOutcome::ShortMap:
-        return {shortMapPrompt(result.mapBytes), MessageStyle::Warning};
-    case TileSetOutcome::Failed:
         break;
+    case TileSetOutcome::ShortMap:
+        message = {shortMapPrompt(result.mapBytes), MessageStyle::Warning};
+        break;
+    case TileSetOutcome::Failed:
+        return {failurePrompt(result, result.failedFile == FileRole::Map ? mapPath : outputPath),
+                MessageStyle::Critical};
     }
-    return {failurePrompt(result, result.failedFile == FileRole::Map ? mapPath : outputPath),
-            MessageStyle::Critical};
+    if (result.outputOtherNames > 0) {
+        message.prompt += otherNamesNote(result.outputOtherNames, outputPath);
+        message.style = MessageStyle::Warning;
+    }
+    return message;
 }
 
 std::string groupedDigits(std::size_t number) {

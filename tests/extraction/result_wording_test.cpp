@@ -14,6 +14,11 @@ struct WordingCase {
     MessageStyle style;
 };
 
+TileSetResult withOtherNames(TileSetResult result, std::uint64_t otherNames) {
+    result.outputOtherNames = otherNames;
+    return result;
+}
+
 TEST(DescribeResult, SaysWhatHappenedInOneSentenceNamingThePath) {
     const std::vector<WordingCase> cases = {
         {"complete", TileSetResult::complete(), "Map.LVL", "Tiles.BMP", "Operation Complete.",
@@ -29,6 +34,17 @@ TEST(DescribeResult, SaysWhatHappenedInOneSentenceNamingThePath) {
         {"empty map", TileSetResult::shortMap(0), "Map.LVL", "Tiles.BMP",
          "Operation Complete. The map file is empty, so all 49,713 bytes of the tile set are "
          "zeros.",
+         MessageStyle::Warning},
+        {"output had a hard link", withOtherNames(TileSetResult::complete(), 1), "Map.LVL",
+         "Tiles.BMP",
+         "Operation Complete. The old \"Tiles.BMP\" had 1 other name (a hard link), which still "
+         "holds the old tile set.",
+         MessageStyle::Warning},
+        {"short map, output had hard links", withOtherNames(TileSetResult::shortMap(0), 2),
+         "Map.LVL", "Tiles.BMP",
+         "Operation Complete. The map file is empty, so all 49,713 bytes of the tile set are "
+         "zeros. The old \"Tiles.BMP\" had 2 other names (hard links), which still hold the old "
+         "tile set.",
          MessageStyle::Warning},
         {"map missing", TileSetResult::failed(FileRole::Map, {}, "No such file or directory"),
          "Map.LVL", "Tiles.BMP",

@@ -248,9 +248,11 @@ TEST(WindowsWriter, ShowsTheCheckWhatStandsAndCountsTheOtherNames) {
         const auto folderInfo = files::inspect(folder.path().string());
         ASSERT_TRUE(before && folderInfo);
         std::optional<files::ReplaceCheck> seen;
+        std::optional<files::FileState> current;
         files::WriteOptions options;
         options.beforeReplace = [&](const files::ReplaceCheck& check) {
             seen = check;
+            current = check.current();
             return decision;
         };
         options.flushFolder = false;
@@ -260,10 +262,10 @@ TEST(WindowsWriter, ShowsTheCheckWhatStandsAndCountsTheOtherNames) {
             files::writeAtomically(folder / "Tiles.BMP", std::as_bytes(std::span(bytes)), options);
 
         ASSERT_TRUE(written) << written.error().step << written.error().reason;
-        ASSERT_TRUE(seen && seen->current);
+        ASSERT_TRUE(seen && current);
         EXPECT_EQ(seen->folder, folderInfo->identity);
-        EXPECT_EQ(seen->current->identity, before->identity);
-        EXPECT_EQ(seen->current->size, old.size());
+        EXPECT_EQ(current->identity, before->identity);
+        EXPECT_EQ(current->size, old.size());
         EXPECT_NE(seen->incoming, before->identity);
         EXPECT_EQ(written->replaced, !keep);
         EXPECT_EQ(written->identity, files::inspect(folder / "Tiles.BMP")->identity);
