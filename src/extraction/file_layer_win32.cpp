@@ -5,6 +5,7 @@
 #endif
 #include <aclapi.h>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -23,6 +24,8 @@ constexpr std::size_t kTemporaryStemLength = 200;
 // Another program (a viewer, a virus scanner) may hold the old output open for a moment.
 constexpr int kReplaceAttempts = 20;
 constexpr auto kReplacePause = std::chrono::milliseconds(50);
+// How long an interrupted run waits for its writers to drop their temporaries.
+constexpr auto kAbandonWait = std::chrono::seconds(2);
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
                                   FILE_ATTRIBUTE_ENCRYPTED;
@@ -302,6 +305,7 @@ bool setPendingDelete(HANDLE handle, bool pending) {
 // and renaming one hold the lock, so an interrupt's cleanup sees every one of them.
 struct InFlight {
     std::mutex mutex;
+    std::condition_variable dropped;
     bool abandoned = false;
     std::set<HANDLE> temporaries;
     // By identity and path: a folder made anew may get the index of a removed one.
@@ -347,6 +351,7 @@ public:
         setPendingDelete(handle_.get(), true);
         inFlight().temporaries.erase(handle_.get());
         handle_ = Handle();
+        inFlight().dropped.notify_all();
     }
 
     HANDLE get() const { return handle_.get(); }
@@ -405,6 +410,7 @@ public:
         }
         inFlight().temporaries.erase(handle_.get());
         handle_ = Handle();
+        inFlight().dropped.notify_all();
         return ERROR_SUCCESS;
     }
 
@@ -712,8 +718,10 @@ Expected<Written> writeAtomically(const std::string& path, std::span<const std::
     const std::string folderShown = shownFolder(path, destination.folder, destination.throughLink);
 
     Handle folder = openFolder(destination.folder);
-    if (!folder.valid())
-        return systemError({});
+    if (!folder.valid()) {
+        const DWORD error = ::GetLastError();
+        return systemError({}, error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : error);
+    }
     const auto folderInfo = infoOf(folder.get());
     if (!folderInfo)
         return folderInfo.error();
@@ -742,12 +750,15 @@ Expected<Written> writeAtomically(const std::string& path, std::span<const std::
     return written;
 }
 
+// Each temporary is marked for deletion already, and every later step of its writer now fails,
+// so its writer drops it promptly; the last handle's closing removes it. A writer that does
+// not within the wait leaves it to the process's exit, which closes every handle.
 void abandonTemporaries() {
-    std::lock_guard lock(inFlight().mutex);
+    std::unique_lock lock(inFlight().mutex);
     inFlight().abandoned = true;
-    // Each is already marked for deletion; the process's exit closes them, and they go.
     for (HANDLE temporary : inFlight().temporaries)
         setPendingDelete(temporary, true);
+    inFlight().dropped.wait_for(lock, kAbandonWait, [] { return inFlight().temporaries.empty(); });
 }
 
 } // namespace quillmere::files
