@@ -80,6 +80,14 @@ run 0 out.txt err.txt -d twice maps/Castle.LVL ./maps/Castle.LVL
 [ "$(ls -A twice)" = Castle.BMP ] && cmp -s twice/Castle.BMP expected.BMP || fail "the same map twice"
 echo "the same map twice: ok"
 
+cp twice/Castle.BMP linked.BMP
+ln linked.BMP other-name.BMP
+run 0 out.txt err.txt maps/Cave.LVL linked.BMP
+grep -q "1 other name (a hard link), which still holds the old tile set" err.txt ||
+    fail "no hard-link warning: $(cat err.txt)"
+cmp -s other-name.BMP expected.BMP && ! cmp -s linked.BMP expected.BMP || fail "the hard link"
+echo "an output with another name: ok"
+
 # Many maps, so that a run is still converting when it is stopped.
 mkdir many
 for n in $(seq 1 300); do cp Short.LVL "many/Level$n.LVL"; done
