@@ -202,7 +202,7 @@ struct OldSecurity {
     PSID owner = nullptr;
     PSID group = nullptr;
     PACL dacl = nullptr;
-    bool protectedDacl = false;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
 
     OldSecurity() = default;
     OldSecurity(const OldSecurity&) = delete;
@@ -226,10 +226,8 @@ std::optional<FileError> readSecurity(HANDLE handle, OldSecurity& into) {
         return std::nullopt;
     if (error != ERROR_SUCCESS)
         return systemError("while giving it the old file's access control list", error);
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
-    if (::GetSecurityDescriptorControl(into.whole, &control, &revision))
-        into.protectedDacl = (control & SE_DACL_PROTECTED) != 0;
+    ::GetSecurityDescriptorControl(into.whole, &into.control, &revision);
     return std::nullopt;
 }
 
@@ -243,8 +241,12 @@ public:
     SecurityForNewFile(const OldSecurity& old, Part part) {
         ::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION);
         ::SetSecurityDescriptorDacl(&descriptor_, TRUE, old.dacl, FALSE);
-        if (old.protectedDacl)
+        // A protected list stays so; one that took entries from its folder takes them afresh.
+        if (old.control & SE_DACL_PROTECTED)
             ::SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+        else if (old.control & SE_DACL_AUTO_INHERITED)
+            ::SetSecurityDescriptorControl(&descriptor_, SE_DACL_AUTO_INHERIT_REQ,
+                                           SE_DACL_AUTO_INHERIT_REQ);
         if (part == Part::OwnerAndGroup && old.owner)
             ::SetSecurityDescriptorOwner(&descriptor_, old.owner, FALSE);
         if (part != Part::ListOnly && old.group)
@@ -433,9 +435,8 @@ std::string shownFolder(const std::string& typed, const std::wstring& resolvedFo
     const auto separator = typed.find_last_of("\\/");
     if (separator != std::string::npos)
         return typed.substr(0, std::max<std::size_t>(separator, 1));
-    std::wstring current(MAX_PATH, L'\0');
-    const DWORD length = ::GetCurrentDirectoryW(static_cast<DWORD>(current.size()), current.data());
-    current.resize(length < current.size() ? length : 0);
+    std::wstring current(::GetCurrentDirectoryW(0, nullptr), L'\0');
+    current.resize(::GetCurrentDirectoryW(static_cast<DWORD>(current.size()), current.data()));
     return shownPath(current);
 }
 
