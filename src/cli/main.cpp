@@ -8,6 +8,8 @@
 #include <vector>
 
 #ifdef _WIN32
+#include "windows_console.h"
+
 #include <io.h>
 #include <windows.h>
 #define isatty _isatty
@@ -33,17 +35,32 @@ std::vector<std::string> argumentsOf(int argc, char** argv) {
         arguments.push_back(std::move(text));
     }
     ::LocalFree(wide);
-    ::SetConsoleOutputCP(CP_UTF8);
     return arguments;
 #else
     return std::vector<std::string>(argv + 1, argv + argc);
 #endif
 }
 
+#ifdef _WIN32
+// The console's code page and mode belong to the console, not to this run: they go back as
+// they were, after the last line is out.
+struct ConsoleForThisRun {
+    ConsoleForThisRun() { quillmere::cli::prepareConsole(); }
+    ~ConsoleForThisRun() {
+        std::cout.flush();
+        std::cerr.flush();
+        quillmere::cli::restoreConsole();
+    }
+};
+#endif
+
 } // namespace
 
 int main(int argc, char** argv) {
     using namespace quillmere::cli;
+#ifdef _WIN32
+    const ConsoleForThisRun console;
+#endif
     const std::vector<std::string> arguments = argumentsOf(argc, argv);
     const auto parsed = parseCommandLine(arguments);
     if (const auto* error = std::get_if<UsageError>(&parsed)) {
