@@ -3,7 +3,8 @@
 # that it holds what a desktop expects and that its programs run from there.
 set -euo pipefail
 build=$1
-license=$2
+version=$2
+license=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -41,9 +42,14 @@ awk '/^License: MIT$/ { body = 1; next } body && /^ / { print; next } { body = 0
 grep -A1000 "^Permission" "$license" | diff - "$work/terms" ||
     { echo "the copyright file's terms differ from LICENSE"; exit 1; }
 
-"$root/bin/quillmere-tiles" --version | grep -qx "quillmere-tiles 1.0.0.4"
-QT_QPA_PLATFORM=offscreen "$root/bin/quillmere-tile-converter" --version |
-    grep -qx "quillmere-tile-converter 1.0.0.4"
+# One version everywhere: the programs, the manual page and the metadata say the project's.
+say_version() { grep -q "$1" "$2" || { echo "$2 does not say version $version"; exit 1; }; }
+"$root/bin/quillmere-tiles" --version >"$work/version"
+say_version "^quillmere-tiles $version\$" "$work/version"
+QT_QPA_PLATFORM=offscreen "$root/bin/quillmere-tile-converter" --version >"$work/version"
+say_version "^quillmere-tile-converter $version\$" "$work/version"
+say_version "\"quillmere-tiles $version\"" "$root/share/man/man1/quillmere-tiles.1"
+say_version "<release version=\"$version\"" "$metainfo"
 grep -q "<project_license>MIT</project_license>" "$metainfo" ||
     { echo "the metadata names no MIT license"; exit 1; }
 echo "package $(basename "$deb") holds and runs what it should"
