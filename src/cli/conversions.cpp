@@ -36,11 +36,13 @@ std::string outputKey(std::string path) {
 
 void report(const TileSetResult& result, const std::string& map, const std::string& output,
             std::ostream& out, std::ostream& err) {
-    const ResultMessage message = describeResult(result, map, output);
+    // Names go to a terminal: their control characters are shown, never acted on.
+    const ResultMessage message = describeResult(result, visibleName(map), visibleName(output));
+    const std::string title = completionTitle(visibleName(map), visibleName(output));
     if (message.style == MessageStyle::Information)
-        out << completionTitle(map, output) << ": " << message.prompt << '\n';
+        out << title << ": " << message.prompt << '\n';
     else
-        err << kProgram << ": " << completionTitle(map, output) << ": " << message.prompt << '\n';
+        err << kProgram << ": " << title << ": " << message.prompt << '\n';
 }
 
 // Converts the maps of a batch a few at a time, while the caller reports them in their order.
@@ -153,7 +155,7 @@ int convertMany(const Invocation& invocation, std::ostream& out, std::ostream& e
     for (std::size_t index = 0; index < maps.size(); ++index) {
         if (showProgress)
             err << kClearLine << kProgram << ": " << index + 1 << " of " << maps.size() << ": "
-                << maps[index] << std::flush;
+                << visibleName(maps[index]) << std::flush;
         const TileSetResult result = batch.take(index);
         anyFailed = anyFailed || result.outcome == TileSetOutcome::Failed;
         if (showProgress)

@@ -22,11 +22,12 @@ void convertCommand(const std::function<QString()>& mapPathText,
     const TileSetResult result =
         RipBMP(fileSystemPath(mapPathText()), fileSystemPath(outputPathText()));
 
-    const QString map = mapPathText();
-    const QString output = outputPathText();
-    const ResultMessage message = describeResult(result, map.toStdString(), output.toStdString());
+    // A name typed or dropped with control characters in it is shown with them made visible.
+    const std::string map = visibleName(mapPathText().toStdString());
+    const std::string output = visibleName(outputPathText().toStdString());
+    const ResultMessage message = describeResult(result, map, output);
     messages.show(QString::fromStdString(message.prompt), message.style,
-                  QString::fromStdString(completionTitle(map.toStdString(), output.toStdString())));
+                  QString::fromStdString(completionTitle(map, output)));
 }
 
 } // namespace quillmere

@@ -133,6 +133,27 @@ TEST(QuillmereTiles, ConvertsManyMapsIntoAFolderAndGoesOnPastFailures) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "out"), {}), 2);
 }
 
+TEST(QuillmereTiles, ShowsControlCharactersInNamesAsEscapesOneLineEach) {
+    TempFolder folder;
+    std::filesystem::create_directories(folder / "maps");
+    std::filesystem::create_directory(folder / "out");
+    writeFile(folder / "maps/evil\033]0;OWNED\007\033[2J.LVL", patternBytes(50000, 7));
+    writeFile(folder / "maps/two\nlines.LVL", patternBytes(50000, 8));
+
+    const auto run = tiles({"-d", "out", "maps/evil\033]0;OWNED\007\033[2J.LVL",
+                            "maps/two\nlines.LVL", "maps/gone\r.LVL"},
+                           folder);
+
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.out,
+              "maps/evil\\033]0;OWNED\\a\\033[2J.LVL -> out/evil\\033]0;OWNED\\a\\033[2J.BMP: "
+              "Operation Complete.\n"
+              "maps/two\\nlines.LVL -> out/two\\nlines.BMP: Operation Complete.\n");
+    EXPECT_EQ(run.err, "quillmere-tiles: maps/gone\\r.LVL -> out/gone\\r.BMP: Could not read the "
+                       "map file \"maps/gone\\r.LVL\": No such file or directory.\n");
+    EXPECT_EQ(readFile(folder / "out/two\nlines.BMP").size(), kTileSetLength);
+}
+
 TEST(QuillmereTiles, ABatchReportsInTheMapsOrderAndAFailedMapFreesItsOutput) {
     TempFolder folder;
     std::filesystem::create_directories(folder / "maps/later");

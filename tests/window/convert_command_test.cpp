@@ -77,6 +77,12 @@ private slots:
             << "Tiles.BMP "
             << " Map.LVL -> Tiles.BMP "
             << "Could not read the map file \" Map.LVL\"" << MessageStyle::Critical << qint64(-1);
+        QTest::newRow("control characters shown as escapes")
+            << "Gone\n\033[2J.LVL"
+            << "Tiles.BMP"
+            << "Gone\\n\\033[2J.LVL -> Tiles.BMP"
+            << "Could not read the map file \"Gone\\n\\033[2J.LVL\"" << MessageStyle::Critical
+            << qint64(-1);
     }
 
     void reportsEachOutcome() {
