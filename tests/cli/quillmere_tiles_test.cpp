@@ -1,7 +1,9 @@
 // Runs the real quillmere-tiles, the way a script would.
 
+#include "named_rows.h"
 #include "run_process.h"
 #include "tile_set.h"
+#include "tile_set_of.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -14,6 +16,7 @@ using testing::patternBytes;
 using testing::readFile;
 using testing::runProcess;
 using testing::TempFolder;
+using testing::tileSetOf;
 using testing::writeFile;
 
 testing::ProcessResult tiles(const std::vector<std::string>& arguments, const TempFolder& folder) {
@@ -153,6 +156,69 @@ TEST(QuillmereTiles, ShowsControlCharactersInNamesAsEscapesOneLineEach) {
                        "map file \"maps/gone\\r.LVL\": No such file or directory.\n");
     EXPECT_EQ(readFile(folder / "out/two\nlines.BMP").size(), kTileSetLength);
 }
+
+struct LostReportRow {
+    const char* name;
+    testing::StandardOutput output;
+    std::vector<std::string> arguments; // a batch's maps follow when `batch` is set
+    bool batch;
+    int exitStatus;
+    std::string err;
+};
+
+class QuillmereTilesLostReport : public ::testing::TestWithParam<LostReportRow> {};
+
+// The tile sets are written all the same, none with a report in it; the lost report is said
+// on standard error. A batch this long has its reports written while maps are converted.
+TEST_P(QuillmereTilesLostReport, SaysSoAndExitsWithItsOwnStatus) {
+    const LostReportRow& row = GetParam();
+    TempFolder folder;
+    std::filesystem::create_directory(folder / "out");
+    std::vector<std::string> command{QUILLMERE_TILES_EXE};
+    command.insert(command.end(), row.arguments.begin(), row.arguments.end());
+    constexpr unsigned kMaps = 150;
+    for (unsigned map = 0; row.batch && map < kMaps; ++map) {
+        writeFile(folder / ("map" + std::to_string(map) + ".LVL"), patternBytes(50000, map));
+        command.push_back("map" + std::to_string(map) + ".LVL");
+    }
+
+    const auto run = testing::ChildProcess(command, folder.path().string(), {}, row.output).wait();
+
+    EXPECT_EQ(run.exitStatus, row.exitStatus);
+    EXPECT_EQ(run.err, row.err);
+    for (unsigned map = 0; row.batch && map < kMaps; ++map)
+        EXPECT_TRUE(readFile(folder / ("out/map" + std::to_string(map) + ".BMP")) ==
+                    tileSetOf(patternBytes(50000, map)))
+            << "map" << map;
+}
+
+constexpr const char* kClosed =
+    "quillmere-tiles: could not write its report to standard output: Bad file descriptor.\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, QuillmereTilesLostReport,
+    ::testing::Values(
+        LostReportRow{
+            "closed_output", testing::StandardOutput::Closed, {"-d", "out"}, true, 3, kClosed},
+        LostReportRow{"reader_gone",
+                      testing::StandardOutput::ReaderGone,
+                      {"-d", "out"},
+                      true,
+                      3,
+                      "quillmere-tiles: could not write its report to standard output: Broken "
+                      "pipe.\n"},
+        LostReportRow{"a_failed_map_keeps_status_one",
+                      testing::StandardOutput::Closed,
+                      {"-d", "out", "Missing.LVL"},
+                      true,
+                      1,
+                      std::string("quillmere-tiles: Missing.LVL -> out/Missing.BMP: Could not "
+                                  "read the map file \"Missing.LVL\": No such file or "
+                                  "directory.\n") +
+                          kClosed},
+        LostReportRow{
+            "version", testing::StandardOutput::Closed, {"--version"}, false, 3, kClosed}),
+    testing::rowName<LostReportRow>);
 
 TEST(QuillmereTiles, ABatchReportsInTheMapsOrderAndAFailedMapFreesItsOutput) {
     TempFolder folder;
