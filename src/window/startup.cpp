@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <cstdio>
 #include <cstdlib>
 
@@ -52,6 +53,8 @@ void nameApplication() {
     QCoreApplication::setApplicationName(QStringLiteral("quillmere-tile-converter"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(kVersion));
     QCoreApplication::setOrganizationName(QStringLiteral("QuillMere"));
+    QGuiApplication::setDesktopFileName(
+        QString::fromLatin1(kDesktopFileName.data(), qsizetype(kDesktopFileName.size())));
 }
 
 void answerCommandLine(int argc, char** argv) {

@@ -1,8 +1,14 @@
 #pragma once
 
+#include <string_view>
+
 namespace quillmere {
 
-// Names the application: its name, version and organisation.
+// The desktop entry's name without ".desktop"; on Wayland it is also the window's app id.
+inline constexpr std::string_view kDesktopFileName = "org.quillmere.tileconverter";
+
+// Names the application: its name (also the class part of its X11 WM_CLASS, which the desktop
+// entry's StartupWMClass repeats), version, organisation and desktop entry.
 void nameApplication();
 
 // Answers --help, --help-all and -V/--version, or a wrong command line, and ends the program;
