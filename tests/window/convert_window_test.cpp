@@ -113,6 +113,8 @@ private slots:
                  QApplication::palette().color(QPalette::Base));
         QCOMPARE(window_->RipPath->palette().color(QPalette::Text), QColor(Qt::black));
         QCOMPARE(window_->RipPath->palette().color(QPalette::Base), QColor(Qt::white));
+        // White only inside its frame: the corners outside a rounded frame stay the window's.
+        QVERIFY(!window_->RipPath->autoFillBackground());
     }
 
     void aboutHasItsOwnFontAndTheRestTheWindows() {
