@@ -25,12 +25,6 @@ testing::ProcessResult tiles(const std::vector<std::string>& arguments, const Te
     return runProcess(command, folder.path().string());
 }
 
-Bytes firstBytes(const Bytes& bytes, std::size_t count) {
-    Bytes head(count, 0);
-    std::copy_n(bytes.begin(), std::min(count, bytes.size()), head.begin());
-    return head;
-}
-
 TEST(QuillmereTiles, ConvertsOneMapAndSaysSoOnStandardOutput) {
     TempFolder folder;
     const Bytes map = patternBytes(80000, 1);
@@ -41,7 +35,7 @@ TEST(QuillmereTiles, ConvertsOneMapAndSaysSoOnStandardOutput) {
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.out, "Map.LVL -> Tiles.BMP: Operation Complete.\n");
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(readFile(folder / "Tiles.BMP"), firstBytes(map, kTileSetLength));
+    EXPECT_EQ(readFile(folder / "Tiles.BMP"), tileSetOf(map));
 }
 
 TEST(QuillmereTiles, WarnsAboutAShortMapButSucceeds) {
@@ -80,26 +74,35 @@ TEST(QuillmereTiles, TakesNamesThatLookLikeOptionsAfterDoubleDash) {
     EXPECT_EQ(readFile(folder / "-tiles.BMP").size(), kTileSetLength);
 }
 
-TEST(QuillmereTiles, RejectsWrongUsageWithStatusTwo) {
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{}, "missing the map and output paths"},
-        {{"Map.LVL"}, "missing the output path"},
-        {{"a", "b", "c"}, "too many paths"},
-        {{"--frobnicate", "a", "b"}, "unknown option '--frobnicate'"},
-        {{"-d"}, "needs a folder"},
-        {{"-d", "out"}, "no map files given"},
-        {{"-d", "out", "--output-dir=other", "a"}, "more than once"},
-    };
-    for (const auto& [arguments, complaint] : cases) {
-        SCOPED_TRACE(complaint);
-        TempFolder folder;
-        const auto run = tiles(arguments, folder);
-        EXPECT_EQ(run.exitStatus, 2);
-        EXPECT_NE(run.err.find(complaint), std::string::npos) << run.err;
-        EXPECT_NE(run.err.find("--help"), std::string::npos) << run.err;
-        EXPECT_TRUE(folder.names().empty());
-    }
+struct UsageRow {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::string complaint;
+    QUILLMERE_PRINTS_ROW_NAME(UsageRow)
+};
+
+class QuillmereTilesUsage : public ::testing::TestWithParam<UsageRow> {};
+
+TEST_P(QuillmereTilesUsage, RejectsWrongUsageWithStatusTwo) {
+    TempFolder folder;
+    const auto run = tiles(GetParam().arguments, folder);
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find(GetParam().complaint), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("--help"), std::string::npos) << run.err;
+    EXPECT_TRUE(folder.names().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    WrongUsage, QuillmereTilesUsage,
+    ::testing::Values(
+        UsageRow{"no_paths", {}, "missing the map and output paths"},
+        UsageRow{"map_only", {"Map.LVL"}, "missing the output path"},
+        UsageRow{"three_paths", {"a", "b", "c"}, "too many paths"},
+        UsageRow{"unknown_option", {"--frobnicate", "a", "b"}, "unknown option '--frobnicate'"},
+        UsageRow{"folder_missing", {"-d"}, "needs a folder"},
+        UsageRow{"no_maps", {"-d", "out"}, "no map files given"},
+        UsageRow{"two_folders", {"-d", "out", "--output-dir=other", "a"}, "more than once"}),
+    testing::rowName<UsageRow>);
 
 TEST(QuillmereTiles, HelpDescribesBothForms) {
     TempFolder folder;
@@ -131,8 +134,8 @@ TEST(QuillmereTiles, ConvertsManyMapsIntoAFolderAndGoesOnPastFailures) {
               "file \"maps/Missing.LVL\": No such file or directory.\n"
               "quillmere-tiles: maps/other/Castle.LVL -> out/Castle.BMP: Could not write the "
               "tile set \"out/Castle.BMP\": an earlier map in this run wrote it already.\n");
-    EXPECT_EQ(readFile(folder / "out/Castle.BMP"), firstBytes(castle, kTileSetLength));
-    EXPECT_EQ(readFile(folder / "out/cave.level.BMP"), firstBytes(cave, kTileSetLength));
+    EXPECT_EQ(readFile(folder / "out/Castle.BMP"), tileSetOf(castle));
+    EXPECT_EQ(readFile(folder / "out/cave.level.BMP"), tileSetOf(cave));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "out"), {}), 2);
 }
 
@@ -164,6 +167,7 @@ struct LostReportRow {
     bool batch;
     int exitStatus;
     std::string err;
+    QUILLMERE_PRINTS_ROW_NAME(LostReportRow)
 };
 
 class QuillmereTilesLostReport : public ::testing::TestWithParam<LostReportRow> {};
@@ -248,7 +252,7 @@ TEST(QuillmereTiles, ABatchReportsInTheMapsOrderAndAFailedMapFreesItsOutput) {
                            "\"out/Shared.BMP\": an earlier map in this run wrote it already."),
               std::string::npos)
         << run.err;
-    EXPECT_EQ(readFile(folder / "out/Shared.BMP"), firstBytes(shared, kTileSetLength));
+    EXPECT_EQ(readFile(folder / "out/Shared.BMP"), tileSetOf(shared));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "out"), {}), 41);
 }
 

@@ -15,6 +15,7 @@ struct WordingRow {
     std::string outputPath;
     std::string prompt;
     MessageStyle style;
+    QUILLMERE_PRINTS_ROW_NAME(WordingRow)
 };
 
 class DescribeResult : public ::testing::TestWithParam<WordingRow> {};
@@ -66,6 +67,7 @@ struct NameRow {
     const char* name;
     std::string given;
     std::string shown;
+    QUILLMERE_PRINTS_ROW_NAME(NameRow)
 };
 
 class VisibleName : public ::testing::TestWithParam<NameRow> {};
