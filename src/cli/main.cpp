@@ -1,5 +1,6 @@
 #include "command_line.h"
 #include "conversions.h"
+#include "interrupts.h"
 #include "quillmere/version.h"
 #include "standard_streams.h"
 
@@ -125,7 +126,9 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
     case Action::ConvertMany:
         break;
     }
-    return runConversions(invocation, out, err, isatty(2) != 0);
+    const bool showProgress = isatty(2) != 0;
+    const InterruptWatch watch(showProgress);
+    return runConversions(invocation, out, err, showProgress);
 }
 
 } // namespace

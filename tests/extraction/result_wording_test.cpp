@@ -14,53 +14,58 @@ struct WordingRow {
     std::string mapPath;
     std::string outputPath;
     std::string prompt;
-    MessageStyle style;
     QUILLMERE_PRINTS_ROW_NAME(WordingRow)
 };
+
+TileSetResult withOtherNames(TileSetResult result, std::uint64_t otherNames) {
+    result.outputOtherNames = otherNames;
+    return result;
+}
 
 class DescribeResult : public ::testing::TestWithParam<WordingRow> {};
 
 TEST_P(DescribeResult, SaysWhatHappenedInOneSentenceNamingThePath) {
     const WordingRow& row = GetParam();
-    const ResultMessage message = describeResult(row.result, row.mapPath, row.outputPath);
-    EXPECT_EQ(message.prompt, row.prompt);
-    EXPECT_EQ(message.style, row.style);
+    EXPECT_EQ(describeResult(row.result, row.mapPath, row.outputPath), row.prompt);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, DescribeResult,
     ::testing::Values(
         WordingRow{"complete", TileSetResult::complete(), "Map.LVL", "Tiles.BMP",
-                   "Operation Complete.", MessageStyle::Information},
+                   "Operation Complete."},
         WordingRow{"short_map", TileSetResult::shortMap(40000), "Map.LVL", "Tiles.BMP",
                    "Operation Complete. The map file held only 40,000 of the tile set's 49,713 "
-                   "bytes; the last 9,713 bytes are zeros.",
-                   MessageStyle::Warning},
+                   "bytes; the last 9,713 bytes are zeros."},
         WordingRow{"one_byte_short", TileSetResult::shortMap(49712), "Map.LVL", "Tiles.BMP",
                    "Operation Complete. The map file held only 49,712 of the tile set's 49,713 "
-                   "bytes; the last 1 byte is zero.",
-                   MessageStyle::Warning},
+                   "bytes; the last 1 byte is zero."},
         WordingRow{"empty_map", TileSetResult::shortMap(0), "Map.LVL", "Tiles.BMP",
                    "Operation Complete. The map file is empty, so all 49,713 bytes of the tile "
-                   "set are zeros.",
-                   MessageStyle::Warning},
+                   "set are zeros."},
+        WordingRow{"output_had_a_hard_link", withOtherNames(TileSetResult::complete(), 1),
+                   "Map.LVL", "Tiles.BMP",
+                   "Operation Complete. The old \"Tiles.BMP\" had 1 other name (a hard link), "
+                   "which still holds the old tile set."},
+        WordingRow{"short_map_output_had_hard_links", withOtherNames(TileSetResult::shortMap(0), 2),
+                   "Map.LVL", "Tiles.BMP",
+                   "Operation Complete. The map file is empty, so all 49,713 bytes of the tile "
+                   "set are zeros. The old \"Tiles.BMP\" had 2 other names (hard links), which "
+                   "still hold the old tile set."},
         WordingRow{"map_missing",
                    TileSetResult::failed(FileRole::Map, {}, "No such file or directory"), "Map.LVL",
                    "Tiles.BMP",
-                   "Could not read the map file \"Map.LVL\": No such file or directory.",
-                   MessageStyle::Critical},
+                   "Could not read the map file \"Map.LVL\": No such file or directory."},
         WordingRow{"disk_full",
                    TileSetResult::failed(FileRole::Output, "while writing", "No space left"),
                    "Map.LVL", "out/Tiles.BMP",
-                   "Could not write the tile set \"out/Tiles.BMP\" while writing: No space left.",
-                   MessageStyle::Critical},
+                   "Could not write the tile set \"out/Tiles.BMP\" while writing: No space "
+                   "left."},
         WordingRow{"map_path_empty", TileSetResult::failed(FileRole::Map, {}, "no path was given"),
-                   "", "Tiles.BMP", "No map file was given: the map path is empty.",
-                   MessageStyle::Critical},
+                   "", "Tiles.BMP", "No map file was given: the map path is empty."},
         WordingRow{"output_path_empty",
                    TileSetResult::failed(FileRole::Output, {}, "no path was given"), "Map.LVL", "",
-                   "No tile set file was given: the output path is empty.",
-                   MessageStyle::Critical}),
+                   "No tile set file was given: the output path is empty."}),
     rowName<WordingRow>);
 
 struct NameRow {
