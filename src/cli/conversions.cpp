@@ -34,11 +34,13 @@ constexpr std::size_t kConversionsAtOnce = 8;
 
 void report(const TileSetResult& result, const std::string& map, const std::string& output,
             std::ostream& out, std::ostream& err) {
-    const std::string prompt = describeResult(result, map, output);
+    // Names go to a terminal: their control characters are shown, never acted on.
+    const std::string prompt = describeResult(result, visibleName(map), visibleName(output));
+    const std::string title = completionTitle(visibleName(map), visibleName(output));
     if (result.outcome != TileSetOutcome::Failed && !deservesWarning(result))
-        out << completionTitle(map, output) << ": " << prompt << '\n';
+        out << title << ": " << prompt << '\n';
     else
-        err << kProgram << ": " << completionTitle(map, output) << ": " << prompt << '\n';
+        err << kProgram << ": " << title << ": " << prompt << '\n';
 }
 
 // Converts the maps of a batch a few at a time, while the caller reports them in their order.
@@ -167,7 +169,7 @@ int convertMany(const Invocation& invocation, std::ostream& out, std::ostream& e
     for (std::size_t index = 0; index < maps.size(); ++index) {
         if (showProgress)
             err << clearLine() << kProgram << ": " << index + 1 << " of " << maps.size() << ": "
-                << maps[index] << std::flush;
+                << visibleName(maps[index]) << std::flush;
         const TileSetResult result = batch.take(index);
         anyFailed = anyFailed || result.outcome == TileSetOutcome::Failed;
         if (showProgress)
