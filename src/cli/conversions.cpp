@@ -15,20 +15,34 @@
 #include <thread>
 #include <vector>
 
+#ifdef _WIN32
+#include "windows_console.h"
+#endif
+
 namespace quillmere::cli {
 namespace {
 
 constexpr std::string_view kProgram = "quillmere-tiles";
-constexpr std::string_view kClearLine = "\r\033[K";
+#ifdef _WIN32
+std::string_view clearLine() {
+    return clearLineText();
+}
+#else
+std::string_view clearLine() {
+    return "\r\033[K";
+}
+#endif
 // Each conversion waits mostly on its flush to disk, and a disk takes many flushes at once:
 // sized to the disk, not to the cores (8, 16 and 32 ran alike on a 2-core VM; bench/).
 constexpr std::size_t kConversionsAtOnce = 16;
 
 void report(const TileSetResult& result, const std::string& map, const std::string& output,
-            TextOut& out, TextOut& err) {
-    // One line, one write: standard error is not buffered.
+            ReportBuffer& out, ReportBuffer& err) {
+    // Names go to a terminal: their control characters are shown, never acted on.
+    const std::string prompt = describeResult(result, visibleName(map), visibleName(output));
+    // One line, one write: standard error's pieces go out as they are given.
     const std::string line =
-        completionTitle(map, output) + ": " + describeResult(result, map, output) + '\n';
+        completionTitle(visibleName(map), visibleName(output)) + ": " + prompt + '\n';
     if (result.outcome != TileSetOutcome::Failed && !deservesWarning(result))
         out << line;
     else
@@ -192,19 +206,20 @@ private:
     std::vector<std::thread> workers_;
 };
 
-int convertMany(const Invocation& invocation, TextOut& out, TextOut& err, bool showProgress) {
+int convertMany(const Invocation& invocation, ReportBuffer& out, ReportBuffer& err,
+                bool showProgress) {
     const auto& maps = invocation.paths;
     Batch batch(maps, invocation.outputFolder);
     bool anyFailed = false;
     for (std::size_t index = 0; index < maps.size(); ++index) {
         if (showProgress)
-            err << std::string(kClearLine) + std::string(kProgram) + ": " +
+            err << std::string(clearLine()) + std::string(kProgram) + ": " +
                        std::to_string(index + 1) + " of " + std::to_string(maps.size()) + ": " +
-                       maps[index];
+                       visibleName(maps[index]);
         const TileSetResult result = batch.take(index);
         anyFailed = anyFailed || result.outcome == TileSetOutcome::Failed;
         if (showProgress)
-            err << kClearLine;
+            err << clearLine();
         report(result, maps[index], batch.output(index), out, err);
     }
     // Until its folder is on disk, a renamed output could still vanish in a power cut.
@@ -217,7 +232,8 @@ int convertMany(const Invocation& invocation, TextOut& out, TextOut& err, bool s
 
 } // namespace
 
-int runConversions(const Invocation& invocation, TextOut& out, TextOut& err, bool showProgress) {
+int runConversions(const Invocation& invocation, ReportBuffer& out, ReportBuffer& err,
+                   bool showProgress) {
     if (invocation.action == Action::ConvertMany)
         return convertMany(invocation, out, err, showProgress);
     const std::string map = invocation.paths[0];

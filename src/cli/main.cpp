@@ -2,11 +2,18 @@
 #include "conversions.h"
 #include "interrupts.h"
 #include "quillmere/version.h"
+#include "report_buffer.h"
+#include "standard_streams.h"
 
+#include <csignal>
+#include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
 #ifdef _WIN32
+#include "windows_console.h"
+
 #include <io.h>
 #include <windows.h>
 #define isatty _isatty
@@ -30,28 +37,26 @@ std::vector<std::string> argumentsOf() {
         arguments.push_back(std::move(text));
     }
     ::LocalFree(wide);
-    ::SetConsoleOutputCP(CP_UTF8);
     return arguments;
 }
 #endif
 
-} // namespace
-
-int main(int argc, char** argv) {
-    using namespace quillmere::cli;
 #ifdef _WIN32
-    (void)argc;
-    (void)argv;
-    std::vector<std::string> utf8 = argumentsOf();
-    std::vector<char*> arguments;
-    for (auto& argument : utf8)
-        arguments.push_back(argument.data());
-    const auto parsed = parseCommandLine(arguments);
-#else
-    // Taken where they lie: a batch of many maps makes no copy of its list.
-    const auto parsed = parseCommandLine(std::span(argv + 1, static_cast<std::size_t>(argc - 1)));
+// The console's code page and mode belong to the console, not to this run: they go back as
+// they were, after the last line is out.
+struct ConsoleForThisRun {
+    ConsoleForThisRun() { quillmere::cli::prepareConsole(); }
+    ~ConsoleForThisRun() { quillmere::cli::restoreConsole(); }
+};
 #endif
-    TextOut out(stdout), err(stderr);
+
+// Exit status when every conversion went well but a report could not be written.
+constexpr int kReportLost = 3;
+
+int run(std::span<char*> arguments, quillmere::cli::ReportBuffer& out,
+        quillmere::cli::ReportBuffer& err) {
+    using namespace quillmere::cli;
+    const auto parsed = parseCommandLine(arguments);
     if (const auto* error = std::get_if<UsageError>(&parsed)) {
         err << "quillmere-tiles: " + error->message +
                    "\nTry 'quillmere-tiles --help' for more information.\n";
@@ -70,10 +75,42 @@ int main(int argc, char** argv) {
         break;
     }
     const bool showProgress = isatty(2) != 0;
-    int status = 0;
-    {
-        const InterruptWatch watch(showProgress);
-        status = runConversions(invocation, out, err, showProgress);
-    }
-    return out.flushedWhole() ? status : 1;
+    const InterruptWatch watch(showProgress);
+    return runConversions(invocation, out, err, showProgress);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    quillmere::holdClosedStandardStreams();
+#ifdef _WIN32
+    // Declared first, so that it is restored after the reports below are flushed.
+    const ConsoleForThisRun console;
+#endif
+#ifndef _WIN32
+    // A reader that went away must not cut a batch short: the failed write is reported instead.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    using quillmere::cli::ReportBuffer;
+    ReportBuffer out(1);
+    ReportBuffer err(2, true);
+
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+    std::vector<std::string> utf8 = argumentsOf();
+    std::vector<char*> arguments;
+    for (auto& argument : utf8)
+        arguments.push_back(argument.data());
+    const int status = run(arguments, out, err);
+#else
+    // Taken where they lie: a batch of many maps makes no copy of its list.
+    const int status = run(std::span(argv + 1, static_cast<std::size_t>(argc - 1)), out, err);
+#endif
+    out.flush();
+    if (out.failure() != 0)
+        err << "quillmere-tiles: could not write its report to standard output: " +
+                   std::string(std::strerror(out.failure())) + ".\n";
+    const bool reportLost = out.failure() != 0 || err.failure() != 0;
+    return status == 0 && reportLost ? kReportLost : status;
 }

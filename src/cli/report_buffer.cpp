@@ -1,0 +1,65 @@
+#include "report_buffer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace quillmere::cli {
+namespace {
+
+long writeSome(int descriptor, const char* data, std::size_t size) {
+#ifdef _WIN32
+    return ::_write(descriptor, data, static_cast<unsigned>(size));
+#else
+    return ::write(descriptor, data, size);
+#endif
+}
+
+} // namespace
+
+ReportBuffer& ReportBuffer::operator<<(std::string_view text) {
+    while (!text.empty()) {
+        if (held_ == sizeof buffer_)
+            flush();
+        const std::size_t taken = std::min(text.size(), sizeof buffer_ - held_);
+        std::copy_n(text.data(), taken, buffer_ + held_);
+        held_ += taken;
+        text.remove_prefix(taken);
+    }
+    if (eachPiece_)
+        flush();
+    return *this;
+}
+
+ReportBuffer& ReportBuffer::operator<<(std::size_t number) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    return *this << std::string_view(digits, static_cast<std::size_t>(end - digits));
+}
+
+bool ReportBuffer::flush() {
+    const char* next = buffer_;
+    const char* const end = buffer_ + held_;
+    while (next < end) {
+        const long written = writeSome(descriptor_, next, static_cast<std::size_t>(end - next));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (failure_ == 0)
+                failure_ = written < 0 ? errno : EIO;
+            break;
+        }
+        next += written;
+    }
+    const bool complete = next == end;
+    held_ = 0;
+    return complete;
+}
+
+} // namespace quillmere::cli
