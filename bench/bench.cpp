@@ -62,7 +62,7 @@ struct BatchPlan {
 
 struct Options {
     std::string tiles, window, minimalWindow, xvfbDisplay;
-    int processRuns = 21;
+    int processRuns = 41;
     int inProcessRuns = 201;
     int startupRuns = 21;
     int memoryRuns = 5;
