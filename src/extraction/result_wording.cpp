@@ -32,6 +32,17 @@ std::string shortMapPrompt(std::size_t mapBytes) {
            (missing == 1 ? " byte is zero." : " bytes are zeros.");
 }
 
+// The other names of a replaced output still lead to the old file, as a rename leaves them.
+std::string otherNamesNote(std::uint64_t otherNames, std::string_view outputPath) {
+    std::string note = " The old \"";
+    note += outputPath;
+    note += "\" had ";
+    if (otherNames == 1)
+        return note + "1 other name (a hard link), which still holds the old tile set.";
+    return note + groupedDigits(otherNames) +
+           " other names (hard links), which still hold the old tile set.";
+}
+
 } // namespace
 
 std::string completionTitle(std::string_view mapPath, std::string_view outputPath) {
@@ -43,15 +54,25 @@ std::string completionTitle(std::string_view mapPath, std::string_view outputPat
 
 std::string describeResult(const TileSetResult& result, std::string_view mapPath,
                            std::string_view outputPath) {
+    std::string prompt;
     switch (result.outcome) {
     case TileSetOutcome::Complete:
-        return std::string(kCompletePrompt);
-    case TileSetOutcome::ShortMap:
-        return shortMapPrompt(result.mapBytes);
-    case TileSetOutcome::Failed:
+        prompt = kCompletePrompt;
         break;
+    case TileSetOutcome::ShortMap:
+        prompt = shortMapPrompt(result.mapBytes);
+        break;
+    case TileSetOutcome::Failed:
+        return failurePrompt(result, result.failedFile == FileRole::Map ? mapPath : outputPath);
     }
-    return failurePrompt(result, result.failedFile == FileRole::Map ? mapPath : outputPath);
+    if (result.outputOtherNames > 0)
+        prompt += otherNamesNote(result.outputOtherNames, outputPath);
+    return prompt;
+}
+
+bool deservesWarning(const TileSetResult& result) {
+    return result.outcome == TileSetOutcome::ShortMap ||
+           (result.outcome == TileSetOutcome::Complete && result.outputOtherNames > 0);
 }
 
 std::string groupedDigits(std::size_t number) {

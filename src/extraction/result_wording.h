@@ -18,6 +18,10 @@ std::string completionTitle(std::string_view mapPath, std::string_view outputPat
 std::string describeResult(const TileSetResult& result, std::string_view mapPath,
                            std::string_view outputPath);
 
+// A conversion that wrote its output but left something a person should know: a short map, or
+// other names of the old output that still hold the old tile set.
+bool deservesWarning(const TileSetResult& result);
+
 // 49713 as "49,713".
 std::string groupedDigits(std::size_t number);
 

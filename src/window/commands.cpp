@@ -5,15 +5,9 @@
 namespace quillmere {
 
 MessageStyle messageStyleFor(const TileSetResult& result) {
-    switch (result.outcome) {
-    case TileSetOutcome::Complete:
-        return MessageStyle::Information;
-    case TileSetOutcome::ShortMap:
-        return MessageStyle::Warning;
-    case TileSetOutcome::Failed:
-        break;
-    }
-    return MessageStyle::Critical;
+    if (result.outcome == TileSetOutcome::Failed)
+        return MessageStyle::Critical;
+    return deservesWarning(result) ? MessageStyle::Warning : MessageStyle::Information;
 }
 
 void convertCommand(const PathText& mapPathText, const PathText& outputPathText,

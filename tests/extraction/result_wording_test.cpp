@@ -13,6 +13,11 @@ struct WordingCase {
     std::string prompt;
 };
 
+TileSetResult withOtherNames(TileSetResult result, std::uint64_t otherNames) {
+    result.outputOtherNames = otherNames;
+    return result;
+}
+
 TEST(DescribeResult, SaysWhatHappenedInOneSentenceNamingThePath) {
     const std::vector<WordingCase> cases = {
         {"complete", TileSetResult::complete(), "Map.LVL", "Tiles.BMP", "Operation Complete."},
@@ -25,6 +30,15 @@ TEST(DescribeResult, SaysWhatHappenedInOneSentenceNamingThePath) {
         {"empty map", TileSetResult::shortMap(0), "Map.LVL", "Tiles.BMP",
          "Operation Complete. The map file is empty, so all 49,713 bytes of the tile set are "
          "zeros."},
+        {"output had a hard link", withOtherNames(TileSetResult::complete(), 1), "Map.LVL",
+         "Tiles.BMP",
+         "Operation Complete. The old \"Tiles.BMP\" had 1 other name (a hard link), which still "
+         "holds the old tile set."},
+        {"short map, output had hard links", withOtherNames(TileSetResult::shortMap(0), 2),
+         "Map.LVL", "Tiles.BMP",
+         "Operation Complete. The map file is empty, so all 49,713 bytes of the tile set are "
+         "zeros. The old \"Tiles.BMP\" had 2 other names (hard links), which still hold the old "
+         "tile set."},
         {"map missing", TileSetResult::failed(FileRole::Map, {}, "No such file or directory"),
          "Map.LVL", "Tiles.BMP",
          "Could not read the map file \"Map.LVL\": No such file or directory."},
