@@ -30,4 +30,7 @@ if [ ! -f "$WINEPREFIX/.quillmere-ready" ]; then
         timeout 30 "$(dirname "$wine")/wineserver" -k || true
     done
 fi
+# Debian's Wine does not look for its own TrueType fonts (Marlett's frame glyphs, Tahoma) where
+# fonts-wine puts them: the prefix's font folder gets a copy.
+cp -u /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 ctest --test-dir "$build" --output-on-failure

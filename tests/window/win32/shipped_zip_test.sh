@@ -41,14 +41,17 @@ for _ in $(seq 100); do
     sleep 0.1
 done
 
-# The window's own frames (Managed=N): with no window manager, Wine draws them itself.
+# The window's own frames (Managed=N): with no window manager, Wine draws them itself, their
+# glyphs from fonts-wine's Marlett, which Debian's Wine finds only in the prefix's font folder.
 export WINEPREFIX=$prefix WINEDEBUG=-all LC_ALL=C.UTF-8
 if [ ! -f "$prefix/.quillmere-ready" ]; then
-    rm -rf "$prefix"
     for attempt in 1 2 3; do
+        rm -rf "$prefix"
         timeout 300 "$wine" wineboot --init <"$work/empty" >>"$noise" 2>&1 &&
             timeout 60 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
-                <"$work/empty" >>"$noise" 2>&1 && touch "$prefix/.quillmere-ready" && break
+                <"$work/empty" >>"$noise" 2>&1 &&
+            cp /usr/share/wine/fonts/*.ttf "$prefix/drive_c/windows/Fonts/" &&
+            touch "$prefix/.quillmere-ready" && break
         echo "Wine did not start (attempt $attempt); once more"
         timeout 30 "$wineserver" -k 2>>"$noise" || true
     done
