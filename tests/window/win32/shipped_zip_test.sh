@@ -4,8 +4,8 @@
 # the keyboard: Tab to Convert, Space, the completion box found by its title and closed, Alt+X.
 # Every wait has a time limit: a cold Wine start has been seen to hang about once in thirty.
 set -euo pipefail
-wine=$1 zip=$2 sample_map=$3 prefix=$4
-shift 4
+wine=$1 zip=$2 sample_map=$3 prefix=$4 objdump=$5
+shift 5
 expected_files=("$@")
 
 work=$(mktemp -d)
@@ -66,6 +66,16 @@ done
 unexpected=$(cd "$folder" && ls -A | grep -vxF "$(printf '%s\n' "${expected_files[@]}")" || true)
 [ -z "$unexpected" ] || fail "unexpected files in the zip: $unexpected"
 echo "zip holds: ${expected_files[*]}"
+
+# Every DLL the programs import comes with Windows itself.
+system_dlls='kernel32|user32|gdi32|shell32|advapi32|ole32|comctl32|bcrypt|ntdll|msvcrt'
+for program in "$folder"/*.exe; do
+    imports=$("$objdump" -p "$program" | sed -n 's/^\s*DLL Name: //p')
+    [ -n "$imports" ] || fail "no imports read from $program"
+    foreign=$(grep -viE "^($system_dlls)\.dll\$" <<<"$imports" || true)
+    [ -z "$foreign" ] || fail "$(basename "$program") imports $foreign"
+done
+echo "imports only Windows' own DLLs: ok"
 
 timeout 120 "$wine" "$sample_map" Map.LVL <empty 2>>"$noise"
 head -c 49713 Map.LVL >expected.BMP
