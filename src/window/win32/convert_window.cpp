@@ -147,7 +147,8 @@ LRESULT CALLBACK Convert::WindowProc(HWND window, UINT message, WPARAM wParam, L
 LRESULT Convert::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
-        createControls();
+        if (!createControls())
+            return -1; // CreateWindowExW fails, and says why
         applyDpi(static_cast<int>(::GetDpiForWindow(window_)), nullptr);
         ::DragAcceptFiles(window_, TRUE);
         return 0;
@@ -188,23 +189,25 @@ LRESULT Convert::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT:
-        return paintControl(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam));
+        return paintControl(message, reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam));
     case WM_DROPFILES:
         onDroppedFiles(wParam);
         return 0;
     case WM_DESTROY:
         ::PostQuitMessage(0);
         return 0;
-    case WM_NCDESTROY:
-        ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    case WM_NCDESTROY: {
+        const HWND window = window_;
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         window_ = nullptr;
         controls_.fill(nullptr);
-        return 0;
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
     }
     return ::DefWindowProcW(window_, message, wParam, lParam);
 }
 
-void Convert::createControls() {
+bool Convert::createControls() {
     auto create = [this](const ControlLayout& layout) {
         const std::size_t index = indexOf(layout.name);
         const wchar_t* windowClass = L"BUTTON";
@@ -239,6 +242,7 @@ void Convert::createControls() {
     for (const std::string_view name : kFocusOrder)
         create(kControlLayouts[indexOf(name)]);
     lastFocus_ = control(kFocusOrder.front());
+    return std::find(controls_.begin(), controls_.end(), nullptr) == controls_.end();
 }
 
 void Convert::applyDpi(int dpi, const POINT* topLeft) {
@@ -282,10 +286,10 @@ void Convert::resizeFrame(const PixelRect& client, int dpi, const POINT* topLeft
     ::SetWindowPos(window_, nullptr, 0, 0, size.cx, size.cy, flags | SWP_NOMOVE);
 }
 
-LRESULT Convert::paintControl(HWND control, HDC dc) {
+LRESULT Convert::paintControl(UINT message, HWND control, HDC dc) {
     const auto found = std::find(controls_.begin(), controls_.end(), control);
     if (control == nullptr || found == controls_.end())
-        return ::DefWindowProcW(window_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+        return ::DefWindowProcW(window_, message, reinterpret_cast<WPARAM>(dc),
                                 reinterpret_cast<LPARAM>(control));
     const ControlLayout& layout =
         kControlLayouts[static_cast<std::size_t>(found - controls_.begin())];

@@ -38,12 +38,12 @@ private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
-    void createControls();
+    bool createControls();
     void applyDpi(int dpi, const POINT* topLeft);
     void resizeFrame(const PixelRect& client, int dpi, const POINT* topLeft);
     void onClick(std::string_view name);
     void onDroppedFiles(WPARAM drop); // an HDROP
-    LRESULT paintControl(HWND control, HDC dc);
+    LRESULT paintControl(UINT message, HWND control, HDC dc);
     std::string textOf(std::string_view name) const;
 
     HINSTANCE instance_;
