@@ -128,6 +128,19 @@ TEST_F(Win32WindowTest, HasItsCaptionAndAFixedFrame) {
     EXPECT_NE(style & WS_SYSMENU, 0);
 }
 
+// Wine treats every window as aware of its monitor's DPI; Windows does so only for a program
+// whose manifest says so. Compiled in here as in the program.
+TEST(Manifest, DeclaresPerMonitorDpiAwarenessAndLongPaths) {
+    const HRSRC found = ::FindResourceW(nullptr, MAKEINTRESOURCEW(1), RT_MANIFEST);
+    ASSERT_NE(found, nullptr) << "no manifest";
+    const std::string manifest(
+        static_cast<const char*>(::LockResource(::LoadResource(nullptr, found))),
+        ::SizeofResource(nullptr, found));
+    for (const char* setting : {">true/pm</dpiAware>", ">PerMonitorV2, PerMonitor</dpiAwareness>",
+                                ">true</longPathAware>"})
+        EXPECT_NE(manifest.find(setting), std::string::npos) << setting;
+}
+
 struct ControlCase {
     const char* name;
     const wchar_t* caption;
