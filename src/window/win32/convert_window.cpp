@@ -159,27 +159,16 @@ LRESULT Convert::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     case WM_ACTIVATE:
-        // The focus comes back to the control that had it when the window was left.
-        if (LOWORD(wParam) == WA_INACTIVE) {
-            const HWND focus = ::GetFocus();
-            if (focus != nullptr && ::IsChild(window_, focus))
-                lastFocus_ = focus;
-        } else if (!HIWORD(wParam)) {
-            ::SetFocus(lastFocus_);
-        }
+        onActivate(LOWORD(wParam) != WA_INACTIVE, HIWORD(wParam) != 0);
         return 0;
     case WM_SETFOCUS:
         ::SetFocus(lastFocus_);
         return 0;
-    case WM_NEXTDLGCTL: {
+    case WM_NEXTDLGCTL:
         // What the dialog manager asks of a dialog; this window answers it alike.
-        const HWND next = LOWORD(lParam) != 0
-                              ? reinterpret_cast<HWND>(wParam)
-                              : ::GetNextDlgTabItem(window_, ::GetFocus(), wParam != 0);
-        if (next != nullptr)
-            ::SetFocus(next);
+        ::SetFocus(LOWORD(lParam) != 0 ? reinterpret_cast<HWND>(wParam)
+                                       : ::GetNextDlgTabItem(window_, ::GetFocus(), wParam != 0));
         return 0;
-    }
     case WM_COMMAND: {
         const int index = LOWORD(wParam) - kFirstControlId;
         if (lParam != 0 && HIWORD(wParam) == BN_CLICKED && index >= 0 &&
@@ -298,6 +287,17 @@ LRESULT Convert::paintControl(UINT message, HWND control, HDC dc) {
     ::SetTextColor(dc, colourOf(layout.foreground, box ? COLOR_WINDOWTEXT : COLOR_BTNTEXT));
     ::SetBkColor(dc, colourOf(layout.background, systemBackground));
     return reinterpret_cast<LRESULT>(brushOf(layout.background, systemBackground));
+}
+
+// The focus comes back to the control that had it when the window was left.
+void Convert::onActivate(bool active, bool minimized) {
+    if (!active) {
+        const HWND focus = ::GetFocus();
+        if (focus != nullptr && ::IsChild(window_, focus))
+            lastFocus_ = focus;
+    } else if (!minimized) {
+        ::SetFocus(lastFocus_);
+    }
 }
 
 void Convert::onClick(std::string_view name) {

@@ -41,6 +41,7 @@ private:
     bool createControls();
     void applyDpi(int dpi, const POINT* topLeft);
     void resizeFrame(const PixelRect& client, int dpi, const POINT* topLeft);
+    void onActivate(bool active, bool minimized);
     void onClick(std::string_view name);
     void onDroppedFiles(WPARAM drop); // an HDROP
     LRESULT paintControl(UINT message, HWND control, HDC dc);
