@@ -235,7 +235,6 @@ bool Convert::createControls() {
 }
 
 void Convert::applyDpi(int dpi, const POINT* topLeft) {
-    dpi_ = dpi;
     FontHandle windowFont = classicFont(kWindowFontSize, dpi);
     FontHandle aboutFont = classicFont(kAboutFontSize, dpi);
     for (std::size_t index = 0; index < controls_.size(); ++index) {

@@ -28,7 +28,6 @@ public:
     const std::wstring& failure() const { return failure_; }
     // A control by its name in the layout table, or null.
     HWND control(std::string_view name) const;
-    int dpi() const { return dpi_; }
 
     // Gives a message to the dialog manager first, for Tab, Shift+Tab and Alt+X; true when it
     // took it.
@@ -52,7 +51,6 @@ private:
     std::wstring failure_;
     std::array<HWND, kControlLayouts.size()> controls_{};
     HWND lastFocus_ = nullptr;
-    int dpi_ = kStandardDpi;
     FontHandle windowFont_;
     FontHandle aboutFont_;
     std::unique_ptr<MessageBoxes> ownMessages_;
