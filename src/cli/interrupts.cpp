@@ -62,13 +62,14 @@ InterruptWatch::InterruptWatch(bool progressLineShown) {
     });
 }
 
-// The run is over: the watcher is woken with a signal of its own set and told to end.
+// The run is over: the watcher is told so and left waiting, for the process's end to take.
+// Waking and joining it cost a run of one conversion about a tenth of a millisecond; an
+// interrupt that still comes finds `stopping` set and is let go.
 InterruptWatch::~InterruptWatch() {
     if (!watcher_.joinable())
         return;
     stopping.store(true);
-    pthread_kill(watcher_.native_handle(), SIGTERM);
-    watcher_.join();
+    watcher_.detach();
 }
 
 #else
