@@ -66,6 +66,7 @@ struct Options {
     int inProcessRuns = 201;
     int startupRuns = 21;
     int memoryRuns = 5;
+    int fullFolderRuns = 11;
     std::vector<BatchPlan> batches{{100, 15}, {2000, 9}, {20000, 3}};
     std::vector<int> memoryOnly{100000}; // batches measured for their peak memory alone
     std::vector<std::string> parts;      // all when empty
@@ -455,6 +456,23 @@ void batchMemory(const Options& options, int count) {
                         "least-safe-copy, same arguments", samples[1]);
 }
 
+// The same into the folder the batches filled: a run that lists its output's folder pays for
+// every file in it.
+void oneIntoAFullFolder(const Options& options) {
+    const auto files = std::distance(fs::directory_iterator("out"), fs::directory_iterator());
+    progress("one conversion into a folder of " + thousands(static_cast<int>(files)) + " files");
+    const auto samples =
+        alternate({[&](Measure measure) {
+                       return run({options.tiles, "one.LVL", "out/ours.BMP"}, measure);
+                   },
+                   [&](Measure measure) {
+                       return run({QUILLMERE_LEAST_SAFE_COPY, "one.LVL", "out/least.BMP"}, measure);
+                   }},
+                  options.fullFolderRuns);
+    timeRow("One conversion into a folder of " + thousands(static_cast<int>(files)) + " files",
+            samples[0], "least-safe-copy", samples[1], 1.10, "<= 1.10x");
+}
+
 void startup(const Options& options, const std::string& platform,
              const std::vector<std::string>& environment) {
     progress("start-up (" + platform + ")");
@@ -554,6 +572,7 @@ int main(int argc, char** argv) {
             options.inProcessRuns = 31;
             options.startupRuns = 11;
             options.memoryRuns = 3;
+            options.fullFolderRuns = 5;
             if (!custom)
                 options.batches = {{100, 5}, {2000, 3}, {20000, 1}}, options.memoryOnly = {};
         } else
@@ -578,6 +597,8 @@ int main(int argc, char** argv) {
         batch(options, plan);
     for (const int count : options.runs("batches") ? options.memoryOnly : std::vector<int>{})
         batchMemory(options, count);
+    if (options.runs("one") && options.runs("batches") && !options.batches.empty())
+        oneIntoAFullFolder(options);
     if (options.runs("start-up") && !options.window.empty() && !options.minimalWindow.empty()) {
         startup(options, "offscreen", {"QT_QPA_PLATFORM=offscreen"});
         if (!options.xvfbDisplay.empty())
