@@ -72,6 +72,11 @@ std::optional<FileError> followLink(OutputPlace& place, struct stat& status) {
     Fd target(::openat(place.folder.get(), place.name.c_str(), O_PATH | O_CLOEXEC));
     if (!target.valid() && errno == ENOENT)
         return FileError{{}, "it is a symbolic link to a file that does not exist", false};
+    if (!target.valid() && (errno == EACCES || errno == EPERM))
+        return FileError{{},
+                         "the system does not let this process follow its symbolic link: " +
+                             std::generic_category().message(errno),
+                         false};
     struct stat found {};
     if (!target.valid() || ::fstat(target.get(), &found) != 0)
         return systemError({});
