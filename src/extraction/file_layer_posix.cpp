@@ -255,8 +255,6 @@ Expected<Written> writeAtomically(const std::string& path, std::span<const std::
         return *error;
     if (auto error = temporary.flush())
         return *error;
-    if (auto error = temporary.name())
-        return *error;
 
     Written written;
     written.identity = identityOf(fresh);
@@ -279,6 +277,9 @@ Expected<Written> writeAtomically(const std::string& path, std::span<const std::
             return written;
         }
     }
+    // Named only now, so that a kill leaves a name behind for as short a time as it can.
+    if (auto error = temporary.name())
+        return *error;
     if (auto error = temporary.renameOverOutput())
         return *error;
     if (!options.flushFolder) {
