@@ -7,6 +7,7 @@
 #include "tile_set.h"
 
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <iostream>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -778,18 +780,24 @@ TEST(LinkSwapRace, RootNeverWritesWhereAUsersLinkLeads) {
     ::chmod((folder / "sticky").c_str(), 01777);
     const std::string sticky = folder / "sticky";
 
+    const pid_t test = ::getpid();
     const pid_t swapper = ::fork();
     ASSERT_GE(swapper, 0);
     if (swapper == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(kUserGroup) != 0 || ::setuid(kUser) != 0)
+        // Ends with the test, however the test ends (a change of user clears this, so after).
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kUserGroup) != 0 || ::setuid(kUser) != 0 ||
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != test)
             ::_exit(1);
-        const std::string link = sticky + "/link", decoy = sticky + "/decoy",
-                          target = sticky + "/Tiles.BMP";
+        // Each exchange of the two names is one system call, so the name flips as fast as it can.
+        const std::string spare = sticky + "/spare", target = sticky + "/Tiles.BMP";
         for (;;) {
-            ::symlink("../Outside.BMP", link.c_str());
-            ::rename(link.c_str(), target.c_str());
-            ::close(::open(decoy.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
-            ::rename(decoy.c_str(), target.c_str());
+            if (::renameat2(AT_FDCWD, spare.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) ==
+                0)
+                continue;
+            // Root's new file stands at the name until the test removes it: start again.
+            ::unlink(spare.c_str());
+            ::symlink("../Outside.BMP", spare.c_str());
+            ::close(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644));
         }
     }
     constexpr int kConversions = 200;
