@@ -7,28 +7,26 @@
 
 namespace quillmere {
 
-// The message-box styles in use, by their numbers; each has a single OK button.
-enum class MessageStyle : int {
-    Plain = 0,
-    Critical = 16,
-    Warning = 48,
-    Information = 64,
-};
-
-struct ResultMessage {
-    std::string prompt;
-    MessageStyle style;
-};
-
 inline constexpr std::string_view kCompletePrompt = "Operation Complete.";
 inline constexpr std::string_view kTitleSeparator = " -> ";
 
 // "Map.LVL -> Tiles.BMP": the two paths as typed.
 std::string completionTitle(std::string_view mapPath, std::string_view outputPath);
 
-// What to tell a person about one conversion; the window and the command line both say this.
-ResultMessage describeResult(const TileSetResult& result, std::string_view mapPath,
-                             std::string_view outputPath);
+// What to tell a person about one conversion, in one or two sentences; the window and the
+// command line both say this. How it is shown (an icon, a stream) is theirs to choose.
+std::string describeResult(const TileSetResult& result, std::string_view mapPath,
+                           std::string_view outputPath);
+
+// A conversion that wrote its output but left something a person should know: a short map, or
+// other names of the old output that still hold the old tile set.
+bool deservesWarning(const TileSetResult& result);
+
+// A name as it may be shown to a person, in a terminal or a window: control characters, which
+// could split a line or steer a terminal, become visible escapes as `ls -b` writes them (\n,
+// \t, \033, and the UTF-8 C1 controls as \302\233); everything else, backslashes included,
+// stays as it is.
+std::string visibleName(std::string_view name);
 
 // 49713 as "49,713".
 std::string groupedDigits(std::size_t number);

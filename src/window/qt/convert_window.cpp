@@ -1,8 +1,9 @@
 #include "convert_window.h"
 
-#include "convert_command.h"
+#include "commands.h"
 #include "layout_table.h"
 #include "path_box.h"
+#include "qt_message_boxes.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -37,6 +38,11 @@ QFont classicFont(qreal pointSize) {
     return font;
 }
 
+QRect geometryOf(const ControlLayout& layout) {
+    const PixelRect pixels = pixelRect(layout);
+    return {pixels.left, pixels.top, pixels.width(), pixels.height()};
+}
+
 QColor colourOf(Paint paint) {
     return paint == Paint::White ? QColor(Qt::white) : QColor(Qt::black);
 }
@@ -49,7 +55,9 @@ void paint(QWidget* widget, QPalette::ColorRole foregroundRole, Paint foreground
         palette.setColor(foregroundRole, colourOf(foreground));
     if (background != Paint::System) {
         palette.setColor(backgroundRole, colourOf(background));
-        widget->setAutoFillBackground(true);
+        // A text box's style paints its Base colour inside its frame; filling its whole
+        // rectangle would show square corners outside a rounded frame.
+        widget->setAutoFillBackground(backgroundRole == QPalette::Window);
     }
     widget->setPalette(palette);
 }
@@ -81,7 +89,7 @@ QWidget* createControl(const ControlLayout& layout, QWidget* parent) {
     }
     }
     widget->setObjectName(fromView(layout.name));
-    widget->setGeometry(pixelGeometry(layout));
+    widget->setGeometry(geometryOf(layout));
     widget->setAccessibleName(QString(text).remove(QLatin1Char('&')));
     paint(widget, layout);
     return widget;
@@ -99,7 +107,7 @@ Convert::Convert(MessageBoxes* messages, QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("Convert"));
     setWindowTitle(fromView(kWindowCaption));
     // Nothing in the window reacts to a new size, so it keeps its own.
-    setFixedSize(clientPixelSize());
+    setFixedSize(clientPixelRect().width(), clientPixelRect().height());
     // The classic default, MS Sans Serif 8.25 pt: 11 pixels at 96 dpi, as the About button asks
     // too.
     setFont(classicFont(8.25));
@@ -148,16 +156,17 @@ void Convert::connectCommands() {
 }
 
 void Convert::RipFrom_Click() {
-    convertCommand([this] { return TilesPath->text(); }, [this] { return RipPath->text(); },
-                   *messages_);
+    // Qt 6 names files in UTF-8 on every Unix, so the typed text is the file system's path.
+    convertCommand([this] { return TilesPath->text().toStdString(); },
+                   [this] { return RipPath->text().toStdString(); }, *messages_);
 }
 
 void Convert::cmdAbout_Click() {
-    messages_->show(fromView(kAboutPrompt), MessageStyle::Plain, fromView(kMessageTitle));
+    aboutCommand(*messages_);
 }
 
 void Convert::cmdInfo_Click() {
-    messages_->show(fromView(kInfoPrompt), MessageStyle::Plain, fromView(kMessageTitle));
+    infoCommand(*messages_);
 }
 
 void Convert::cmdExit_Click() {

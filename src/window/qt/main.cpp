@@ -1,8 +1,8 @@
 #include "convert_window.h"
-#include "quillmere/version.h"
+#include "standard_streams.h"
+#include "startup.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QIcon>
 #include <QTimer>
 #include <algorithm>
@@ -16,27 +16,6 @@ namespace {
 constexpr const char* kNoDisplay =
     "quillmere-tile-converter: cannot open its window, since there is no display to show it "
     "on; to convert maps without one, use quillmere-tiles.\n";
-
-// Takes --help and --version before any display is needed; Qt's own options pass through.
-void parseCommandLine(int argc, char** argv) {
-    QCoreApplication application(argc, argv);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Converts maps' tiles into .bmp form."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    for (const char* name : {"platform", "display", "qwindowgeometry", "style", "stylesheet"}) {
-        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
-        option.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOption(option);
-    }
-    parser.process(application);
-    if (!parser.positionalArguments().isEmpty()) {
-        std::fputs("quillmere-tile-converter: takes no paths; type them into its window, or use "
-                   "quillmere-tiles to convert from the command line.\n",
-                   stderr);
-        std::exit(2);
-    }
-}
 
 // While Qt looks for a display, its complaints are held back; if it finds none, one plain
 // sentence replaces its own fatal error.
@@ -104,12 +83,11 @@ void reportFirstFrame() {
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication::setApplicationName(QStringLiteral("quillmere-tile-converter"));
-    QCoreApplication::setApplicationVersion(QString::fromLatin1(quillmere::kVersion));
-    QCoreApplication::setOrganizationName(QStringLiteral("QuillMere"));
+    quillmere::holdClosedStandardStreams();
+    quillmere::nameApplication();
     // The usual start has no arguments and is spared a second application object.
     if (argc > 1)
-        parseCommandLine(argc, argv);
+        quillmere::answerCommandLine(argc, argv);
 
     previousHandler = qInstallMessageHandler(holdBackStartupMessages);
     QApplication application(argc, argv);
