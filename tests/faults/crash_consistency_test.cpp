@@ -26,8 +26,7 @@ using testing::TempFolder;
 using testing::writeFile;
 
 constexpr int kMaps = 20;
-constexpr int kKillRounds = 120;
-constexpr auto kTimeBudget = std::chrono::seconds(60);
+constexpr int kKillRounds = 100;
 
 Bytes tileSetOf(const Bytes& map) {
     return Bytes(map.begin(), map.begin() + static_cast<std::ptrdiff_t>(kTileSetLength));
@@ -81,8 +80,7 @@ TEST(CrashConsistency, AKilledBatchLeavesEveryOutputOldOrNew) {
     std::mt19937 random(20261207);
     std::uniform_int_distribution<long> delay(0, whole.count() * 11 / 10);
     int rounds = 0, mixed = 0, strays = 0;
-    const auto deadline = Clock::now() + kTimeBudget;
-    for (; rounds < kKillRounds && Clock::now() < deadline; ++rounds) {
+    for (; rounds < kKillRounds; ++rounds) {
         ChildProcess child(batch(rounds % 2), folder.path().string());
         std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
         child.kill();
@@ -112,7 +110,6 @@ TEST(CrashConsistency, AKilledBatchLeavesEveryOutputOldOrNew) {
     std::cout << "[ crashes  ] " << rounds << " kill rounds over " << kMaps << " maps (a whole run "
               << whole.count() / 1000.0 << " ms): " << mixed << " mixed or short outputs, at most "
               << strays << " temporary files left by kills, " << after << " after the next run\n";
-    EXPECT_GE(rounds, 100) << "the time budget ran out first";
     EXPECT_EQ(mixed, 0);
     EXPECT_EQ(after, 0);
     EXPECT_TRUE(fs::exists(folder / "out/.keep.part")) << "a file not of our making was removed";

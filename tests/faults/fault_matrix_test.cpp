@@ -800,6 +800,13 @@ TEST(LinkSwapRace, RootNeverWritesWhereAUsersLinkLeads) {
             ::close(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644));
         }
     }
+    const struct Stop {
+        pid_t child;
+        ~Stop() {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+        }
+    } stopSwapping{swapper};
     constexpr int kConversions = 200;
     int written = 0, refused = 0;
     for (int round = 0; round < kConversions; ++round) {
@@ -811,8 +818,6 @@ TEST(LinkSwapRace, RootNeverWritesWhereAUsersLinkLeads) {
         if (run.exitStatus == 0)
             ::unlink((folder / "sticky/Tiles.BMP").c_str());
     }
-    ::kill(swapper, SIGKILL);
-    ::waitpid(swapper, nullptr, 0);
     EXPECT_FALSE(anyTemporaryFile(folder.path())) << "a temporary file was left behind";
     std::cout << "[ race     ] " << kConversions
               << " conversions against a swapping user: " << written << " wrote the decoy's name, "
