@@ -628,9 +628,9 @@ OutputFolder::~OutputFolder() {
         ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
-// NTFS writes a folder's changed entries and its journal on a flush of the folder's handle.
-// Where the file system offers no such flush (FAT, some network shares), the rename's own
-// journaling is all there is, and the flush is left out rather than reported as a failure.
+// A flush of the folder's handle asks the file system to put the folder's entries on disk.
+// Where it offers no such flush (it refuses the call), the rename's own journaling is all
+// there is, and the flush is left out rather than reported as a failure.
 Expected<Done> OutputFolder::flush() {
     if (::FlushFileBuffers(reinterpret_cast<HANDLE>(handle_)))
         return Done{};
