@@ -5,12 +5,6 @@
 namespace quillmere::cli {
 namespace {
 
-#ifdef _WIN32
-constexpr std::string_view kSeparators = "/\\:";
-#else
-constexpr std::string_view kSeparators = "/";
-#endif
-
 bool isOutputFolderOption(std::string_view argument) {
     return argument == "-d" || argument == "--output-dir";
 }
@@ -69,21 +63,6 @@ std::variant<Invocation, UsageError> parseCommandLine(std::span<const std::strin
     default:
         return UsageError{"too many paths: give one map and one output, or use --output-dir"};
     }
-}
-
-std::string outputPathFor(std::string_view folder, std::string_view mapPath) {
-    const auto separator = mapPath.find_last_of(kSeparators);
-    std::string_view name =
-        separator == std::string_view::npos ? mapPath : mapPath.substr(separator + 1);
-    if (const auto dot = name.rfind('.'); dot != std::string_view::npos && dot > 0)
-        name = name.substr(0, dot);
-
-    std::string output(folder);
-    if (!output.empty() && kSeparators.find(output.back()) == std::string_view::npos)
-        output += '/';
-    output += name;
-    output += ".BMP";
-    return output;
 }
 
 std::string helpText() {
