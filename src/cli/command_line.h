@@ -10,12 +10,12 @@
 
 namespace quillmere::cli {
 
-enum class Action { ConvertOne, ConvertMany, ShowHelp, ShowVersion };
+enum class Action { ConvertOne, ConvertMany, PutTileSet, ShowHelp, ShowVersion };
 
 struct Invocation {
     Action action = Action::ConvertOne;
     std::string outputFolder;       // for ConvertMany
-    std::vector<std::string> paths; // the map and the output, or the maps
+    std::vector<std::string> paths; // the map and the output, the maps, or the tile set and the map
 };
 
 struct UsageError {

@@ -60,6 +60,7 @@ int main(int argc, char** argv) {
         return 0;
     case Action::ConvertOne:
     case Action::ConvertMany:
+    case Action::PutTileSet:
         break;
     }
     const int status = runConversions(invocation, std::cout, std::cerr, isatty(2) != 0);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "put_tile_set.h"
 #include "tile_set.h"
 
 #include <string>
@@ -29,6 +30,11 @@ std::string completionTitle(std::string_view mapPath, std::string_view outputPat
 // What to tell a person about one conversion; the window and the command line both say this.
 ResultMessage describeResult(const TileSetResult& result, std::string_view mapPath,
                              std::string_view outputPath);
+
+// What to tell a person about putting a tile set back into its map: "Operation Complete." or
+// one sentence naming the file and what is wrong with it.
+std::string describePut(const PutResult& result, std::string_view tileSetPath,
+                        std::string_view mapPath);
 
 // 49713 as "49,713".
 std::string groupedDigits(std::size_t number);

@@ -40,6 +40,19 @@ TEST(ParseCommandLine, ReadsBothForms) {
     }
 }
 
+TEST(ParseCommandLine, ReadsPutWhereverItStands) {
+    for (const std::vector<std::string>& put :
+         {std::vector<std::string>{"--put", "Tiles.BMP", "Map.LVL"},
+          std::vector<std::string>{"Tiles.BMP", "--put", "Map.LVL"},
+          std::vector<std::string>{"--put", "--", "Tiles.BMP", "Map.LVL"}}) {
+        const auto parsed = parseCommandLine(put);
+        ASSERT_TRUE(std::holds_alternative<Invocation>(parsed)) << put[0];
+        EXPECT_EQ(std::get<Invocation>(parsed).action, Action::PutTileSet);
+        EXPECT_EQ(std::get<Invocation>(parsed).paths,
+                  (std::vector<std::string>{"Tiles.BMP", "Map.LVL"}));
+    }
+}
+
 TEST(ParseCommandLine, HelpAndVersionNeedNoPaths) {
     const std::vector<std::string> help = {"a", "--help", "--bogus"};
     EXPECT_EQ(std::get<Invocation>(parseCommandLine(help)).action, Action::ShowHelp);

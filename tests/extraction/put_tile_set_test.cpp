@@ -1,0 +1,215 @@
+#include "put_tile_set.h"
+#include "result_wording.h"
+#include "temp_folder.h"
+
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace quillmere {
+namespace {
+
+using testing::Bytes;
+using testing::patternBytes;
+using testing::readFile;
+using testing::TempFolder;
+using testing::writeFile;
+
+constexpr std::size_t kLevelBytes = 8192;
+
+void setField(Bytes& bytes, std::size_t offset, std::size_t width, std::uint32_t value) {
+    for (std::size_t at = 0; at < width; ++at)
+        bytes[offset + at] = static_cast<unsigned char>(value >> (8 * at));
+}
+
+// A map as the game lays it out: a 128 x 128, 24-bit bitmap of 49,713 bytes, then the level.
+Bytes sampleMap(unsigned seed) {
+    Bytes map = patternBytes(kTileSetLength + kLevelBytes, seed);
+    map[0] = 'B';
+    map[1] = 'M';
+    setField(map, 2, 4, kTileSetLength);
+    setField(map, 10, 4, kTileSetLength - 128 * 128 * 3);
+    setField(map, 14, 4, 40);
+    setField(map, 18, 4, 128);
+    setField(map, 22, 4, 128);
+    setField(map, 26, 2, 1);
+    setField(map, 28, 2, 24);
+    setField(map, 30, 4, 0);
+    return map;
+}
+
+// The map's tile set with its palette and pixels edited, the rest of its header kept.
+Bytes editedTileSet(const Bytes& map) {
+    Bytes tileSet(map.begin(), map.begin() + kTileSetLength);
+    const Bytes edit = patternBytes(kTileSetLength, 99);
+    std::copy(edit.begin() + 54, edit.end(), tileSet.begin() + 54);
+    return tileSet;
+}
+
+struct Scene {
+    TempFolder folder;
+    Bytes map = sampleMap(1);
+    Bytes tileSet = editedTileSet(map);
+    std::string tileSetPath = folder / "Tiles.BMP";
+    std::string mapPath = folder / "Map.LVL";
+    bool tileSetIsTheMapsHardLink = false;
+
+    void writeFiles() const {
+        writeFile(folder / "Map.LVL", map);
+        if (tileSetIsTheMapsHardLink)
+            std::filesystem::create_hard_link(mapPath, folder / "Tiles.BMP");
+        else
+            writeFile(folder / "Tiles.BMP", tileSet);
+    }
+};
+
+TEST(PutTileSet, WritesTheTileSetOverTheMapsStartAndKeepsTheRest) {
+    Scene scene;
+    scene.writeFiles();
+
+    const PutResult result = PutTileSet(scene.tileSetPath, scene.mapPath);
+
+    EXPECT_EQ(result.outcome, PutOutcome::Complete);
+    Bytes expected = scene.tileSet;
+    expected.insert(expected.end(), scene.map.begin() + kTileSetLength, scene.map.end());
+    EXPECT_EQ(readFile(scene.mapPath), expected);
+    EXPECT_EQ(scene.folder.names(), (std::set<std::string>{"Map.LVL", "Tiles.BMP"}));
+}
+
+TEST(PutTileSet, PuttingBackAnUneditedTileSetLeavesTheMapAsItWas) {
+    Scene scene;
+    writeFile(scene.mapPath, scene.map);
+    ASSERT_EQ(RipBMP(scene.mapPath, scene.tileSetPath).outcome, TileSetOutcome::Complete);
+
+    EXPECT_EQ(PutTileSet(scene.tileSetPath, scene.mapPath).outcome, PutOutcome::Complete);
+    EXPECT_EQ(readFile(scene.mapPath), scene.map);
+}
+
+struct RefusalCase {
+    const char* name;
+    std::function<void(Scene&)> setup;
+    std::string prompt; // with the paths "T" and "M"
+};
+
+TEST(PutTileSet, RefusesFilesThatDoNotFitTogetherAndLeavesBothAlone) {
+    const std::vector<RefusalCase> cases = {
+        {"tile set one byte short", [](Scene& s) { s.tileSet.pop_back(); },
+         "The tile set \"T\" has 49,712 bytes, not the 49,713 of a map's tile set."},
+        {"tile set one byte long", [](Scene& s) { s.tileSet.push_back(0); },
+         "The tile set \"T\" has 49,714 bytes, not the 49,713 of a map's tile set."},
+        {"tile set empty", [](Scene& s) { s.tileSet.clear(); },
+         "The tile set \"T\" has 0 bytes, not the 49,713 of a map's tile set."},
+        {"tile set not a bitmap", [](Scene& s) { s.tileSet[1] = 'X'; },
+         "The tile set \"T\" is not a .bmp file: it does not start with \"BM\"."},
+        {"map shorter than a tile set", [](Scene& s) { s.map.resize(kTileSetLength - 1); },
+         "The map file \"M\" has only 49,712 bytes, fewer than the 49,713 of the tile set it "
+         "starts with."},
+        {"map not starting with a bitmap", [](Scene& s) { s.map[0] = 'b'; },
+         "The map file \"M\" does not start with a tile set: its first bytes are not \"BM\", as "
+         "a .bmp file's are."},
+        {"file size", [](Scene& s) { setField(s.tileSet, 2, 4, 49714); },
+         "The tile set \"T\" is not laid out like the one in the map file \"M\": its file size "
+         "is 49714, the map's is 49713."},
+        {"pixel data offset", [](Scene& s) { setField(s.tileSet, 10, 4, 54); },
+         "The tile set \"T\" is not laid out like the one in the map file \"M\": its pixel data "
+         "offset is 54, the map's is 561."},
+        {"header size", [](Scene& s) { setField(s.tileSet, 14, 4, 124); },
+         "The tile set \"T\" is not laid out like the one in the map file \"M\": its header "
+         "size is 124, the map's is 40."},
+        {"width", [](Scene& s) { setField(s.tileSet, 18, 4, 64); },
+         "The tile set \"T\" is not laid out like the one in the map file \"M\": its width is "
+         "64, the map's is 128."},
+        {"height, top-down",
+         [](Scene& s) { setField(s.tileSet, 22, 4, static_cast<std::uint32_t>(-128)); },
+         "The tile set \"T\" is not laid out like the one in the map file \"M\": its height is "
+         "-128, the map's is 128."},
+        {"planes", [](Scene& s) { setField(s.tileSet, 26, 2, 2); },
+         "The tile set \"T\" is not laid out like the one in the map file \"M\": its planes is "
+         "2, the map's is 1."},
+        {"bits per pixel", [](Scene& s) { setField(s.tileSet, 28, 2, 8); },
+         "The tile set \"T\" is not laid out like the one in the map file \"M\": its bits per "
+         "pixel is 8, the map's is 24."},
+        {"compression", [](Scene& s) { setField(s.tileSet, 30, 4, 1); },
+         "The tile set \"T\" is not laid out like the one in the map file \"M\": its "
+         "compression is 1, the map's is 0."},
+        {"same path", [](Scene& s) { s.tileSetPath = s.mapPath; },
+         "The tile set \"T\" and the map file \"M\" are the same file."},
+        {"same file by a hard link", [](Scene& s) { s.tileSetIsTheMapsHardLink = true; },
+         "The tile set \"T\" and the map file \"M\" are the same file."},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        Scene scene;
+        row.setup(scene);
+        scene.writeFiles();
+        const Bytes mapBefore = readFile(scene.folder / "Map.LVL");
+        const Bytes tileSetBefore = readFile(scene.folder / "Tiles.BMP");
+
+        const PutResult result = PutTileSet(scene.tileSetPath, scene.mapPath);
+
+        EXPECT_EQ(result.outcome, PutOutcome::Refused);
+        EXPECT_EQ(describePut(result, "T", "M"), row.prompt);
+        EXPECT_EQ(readFile(scene.folder / "Map.LVL"), mapBefore);
+        EXPECT_EQ(readFile(scene.folder / "Tiles.BMP"), tileSetBefore);
+        EXPECT_EQ(scene.folder.names(), (std::set<std::string>{"Map.LVL", "Tiles.BMP"}));
+    }
+}
+
+TEST(PutTileSet, AMapThatChangedAfterItWasReadIsLeftAlone) {
+    const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> cases = {
+        {"grown",
+         [](const std::string& map) {
+             Bytes longer = sampleMap(2);
+             longer.push_back(0);
+             writeFile(map, longer);
+         }},
+        {"rewritten, same size",
+         [](const std::string& map) {
+             writeFile(map, sampleMap(3));
+             std::filesystem::last_write_time(map, std::filesystem::last_write_time(map) +
+                                                       std::chrono::seconds(2));
+         }},
+        {"replaced by another file",
+         [](const std::string& map) {
+             writeFile(map + ".new", sampleMap(4));
+             std::filesystem::rename(map + ".new", map);
+         }},
+    };
+    for (const auto& [name, changeMap] : cases) {
+        SCOPED_TRACE(name);
+        Scene scene;
+        scene.writeFiles();
+
+        auto prepared = preparePut(scene.tileSetPath, scene.mapPath);
+        ASSERT_TRUE(std::holds_alternative<PreparedPut>(prepared));
+        changeMap(scene.mapPath);
+        const Bytes changed = readFile(scene.mapPath);
+        const PutResult result = replaceMap(std::get<PreparedPut>(prepared));
+
+        EXPECT_EQ(result.outcome, PutOutcome::MapChanged);
+        EXPECT_EQ(describePut(result, "T", "M"),
+                  "The map file \"M\" changed while the tile set was being put into it, so it "
+                  "was left alone; run again to put the tile set into the map as it is now.");
+        EXPECT_EQ(readFile(scene.mapPath), changed);
+        EXPECT_EQ(scene.folder.names(), (std::set<std::string>{"Map.LVL", "Tiles.BMP"}));
+    }
+}
+
+TEST(PutTileSet, AFileThatCannotBeReadIsNamedWithTheReason) {
+    Scene scene;
+    writeFile(scene.mapPath, scene.map);
+    const PutResult missing = PutTileSet(scene.folder / "Missing.BMP", scene.mapPath);
+    EXPECT_EQ(missing.outcome, PutOutcome::Failed);
+    EXPECT_EQ(describePut(missing, "Missing.BMP", "M")
+                  .rfind("Could not read the tile set "
+                         "\"Missing.BMP\": ",
+                         0),
+              0u);
+    const PutResult folder = PutTileSet(scene.mapPath, scene.folder.path().string());
+    EXPECT_EQ(describePut(folder, "T", "maps"),
+              "Could not read the map file \"maps\": it is a folder, not a file.");
+    EXPECT_EQ(readFile(scene.mapPath), scene.map);
+}
+
+} // namespace
+} // namespace quillmere
