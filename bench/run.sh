@@ -17,5 +17,5 @@ sleep 1
 echo "$(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo), $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1), $(df -T "${TMPDIR:-/tmp}" | awk 'NR==2 {print $2}') temporary folder"
 echo
 "$build/bench/quillmere-bench" --tiles "$build/src/cli/quillmere-tiles" \
-    --window "$build/src/window/quillmere-tile-converter" \
+    --window "$build/src/window/qt/quillmere-tile-converter" \
     --minimal-window "$build/bench/minimal-window" --xvfb-display "$display" "$@"

@@ -10,4 +10,4 @@ scratch=$(mktemp -d "${TMPDIR:-/tmp}/quillmere-tiles.XXXXXX")
 "$repo/build/release/tools/quillmere-sample-map" "$scratch/Map.LVL"
 cd "$scratch"
 echo "Working in $scratch: press Convert to write Tiles.BMP there."
-exec "$repo/build/release/src/window/quillmere-tile-converter"
+exec "$repo/build/release/src/window/qt/quillmere-tile-converter"

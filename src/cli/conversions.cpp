@@ -8,10 +8,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
-#include <unordered_map>
 
 namespace quillmere::cli {
 namespace {
@@ -21,37 +21,24 @@ constexpr std::string_view kClearLine = "\r\033[K";
 // Each conversion waits mostly on its flush to disk; a few at once overlap those waits.
 constexpr std::size_t kConversionsAtOnce = 8;
 
-#ifdef _WIN32
-// Windows file names ignore case, so "A.BMP" and "a.BMP" are one output there.
-std::string outputKey(std::string path) {
-    for (auto& c : path)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return path;
-}
-#else
-std::string outputKey(std::string path) {
-    return path;
-}
-#endif
-
 void report(const TileSetResult& result, const std::string& map, const std::string& output,
             std::ostream& out, std::ostream& err) {
-    const ResultMessage message = describeResult(result, map, output);
-    if (message.style == MessageStyle::Information)
-        out << completionTitle(map, output) << ": " << message.prompt << '\n';
+    const std::string prompt = describeResult(result, map, output);
+    if (result.outcome != TileSetOutcome::Failed && !deservesWarning(result))
+        out << completionTitle(map, output) << ": " << prompt << '\n';
     else
-        err << kProgram << ": " << completionTitle(map, output) << ": " << message.prompt << '\n';
+        err << kProgram << ": " << completionTitle(map, output) << ": " << prompt << '\n';
 }
 
 // Converts the maps of a batch a few at a time, while the caller reports them in their order.
-// What it keeps does not grow with the number of maps beyond a byte and an index for each.
+// Outputs are told apart by what they are, not by their names, which a file system may fold
+// ("É" and "é"): just before each rename, in the maps' order, a map whose output's name now
+// leads to a file an earlier map wrote fails, unless it is that same map given again. What it
+// keeps grows by a byte for each map and an entry for each output written.
 class Batch {
 public:
     Batch(const std::vector<std::string>& maps, std::string folder)
-        : maps_(maps), folder_(std::move(folder)), earlier_(maps.size(), kNone),
-          state_(maps.size(), State::Pending), slots_(kWindow) {
-        linkMapsWithTheSameOutput();
+        : maps_(maps), folder_(std::move(folder)), done_(maps.size(), false), slots_(kWindow) {
         const std::size_t workers = std::min(kConversionsAtOnce, maps.size());
         for (std::size_t worker = 0; worker < workers; ++worker)
             workers_.emplace_back([this] { work(); });
@@ -77,57 +64,70 @@ public:
         return result;
     }
 
+    // Puts every folder the batch renamed into on disk; once all maps were taken.
+    std::vector<std::string> flushFolders() {
+        std::lock_guard lock(mutex_);
+        std::vector<std::string> failures;
+        for (auto& [identity, folder] : folders_)
+            if (const auto flushed = folder.flush(); !flushed)
+                failures.push_back(flushed.error().step + ": " + flushed.error().reason);
+        return failures;
+    }
+
 private:
-    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     // How far the conversions may run ahead of the reports.
     static constexpr std::size_t kWindow = 64;
+    using Key = std::pair<std::uint64_t, std::uint64_t>;
 
-    enum class State : std::uint8_t {
-        Pending,
-        Claimed,   // its output was written, by this map or an earlier one
-        Unclaimed, // it failed, and its output is free for a later map
-    };
+    static Key keyOf(files::FileIdentity identity) { return {identity.volume, identity.index}; }
 
-    // Each map learns the nearest earlier map with the same output, which it must wait for:
-    // the earliest map that succeeds is the one whose output stands.
-    void linkMapsWithTheSameOutput() {
-        std::unordered_multimap<std::size_t, std::size_t> latestWithHash;
-        for (std::size_t index = 0; index < maps_.size(); ++index) {
-            const std::string key = outputKey(output(index));
-            const std::size_t hash = std::hash<std::string>{}(key);
-            const auto [first, last] = latestWithHash.equal_range(hash);
-            const auto same = std::find_if(first, last, [&](const auto& entry) {
-                return outputKey(output(entry.second)) == key;
-            });
-            if (same == last) {
-                latestWithHash.emplace(hash, index);
-            } else {
-                earlier_[index] = same->second;
-                same->second = index;
-            }
+    // The output and the map of a conversion that goes on to its rename.
+    using Claim = std::pair<Key, Key>;
+
+    std::optional<TileSetResult> checkOutput(std::size_t index, const OutputCheck& check,
+                                             std::optional<Claim>& claim) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return firstNotDone_ == index; });
+        if (const auto current = check.output.current()) {
+            const auto earlier = written_.find(keyOf(current->identity));
+            if (earlier != written_.end() && earlier->second == keyOf(check.map))
+                return check.mapBytes < kTileSetLength ? TileSetResult::shortMap(check.mapBytes)
+                                                       : TileSetResult::complete();
+            if (earlier != written_.end())
+                return TileSetResult::failed(FileRole::Output, {},
+                                             "an earlier map in this run wrote it already");
         }
+        claim = Claim{keyOf(check.output.incoming), keyOf(check.map)};
+        return std::nullopt;
+    }
+
+    void keepFolder(files::OutputFolder folder) {
+        std::lock_guard lock(mutex_);
+        folders_.try_emplace(keyOf(folder.identity()), std::move(folder));
     }
 
     void work() {
         for (std::size_t index = next_++; index < maps_.size(); index = next_++) {
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [&] { return index < taken_ + kWindow; });
+            }
+            std::optional<Claim> claim;
+            RipOptions options;
+            options.beforeReplace = [&](const OutputCheck& check) {
+                return checkOutput(index, check, claim);
+            };
+            options.deferFolderFlush = [&](files::OutputFolder folder) {
+                keepFolder(std::move(folder));
+            };
+            TileSetResult result = RipBMP(maps_[index], output(index), options);
+
             std::unique_lock lock(mutex_);
-            const std::size_t earlier = earlier_[index];
-            changed_.wait(lock, [&] {
-                return index < taken_ + kWindow &&
-                       (earlier == kNone || state_[earlier] != State::Pending);
-            });
-            const bool outputTaken = earlier != kNone && state_[earlier] == State::Claimed;
-            lock.unlock();
-
-            TileSetResult result =
-                outputTaken ? TileSetResult::failed(FileRole::Output, {},
-                                                    "an earlier map in this run wrote it already")
-                            : RipBMP(maps_[index], output(index));
-
-            lock.lock();
-            state_[index] = outputTaken || result.outcome != TileSetOutcome::Failed
-                                ? State::Claimed
-                                : State::Unclaimed;
+            if (claim && result.outcome != TileSetOutcome::Failed)
+                written_.insert(*claim);
+            done_[index] = true;
+            while (firstNotDone_ < done_.size() && done_[firstNotDone_])
+                ++firstNotDone_;
             slots_[index % kWindow] = std::move(result);
             lock.unlock();
             changed_.notify_all();
@@ -136,8 +136,10 @@ private:
 
     const std::vector<std::string>& maps_;
     const std::string folder_;
-    std::vector<std::size_t> earlier_;
-    std::vector<State> state_;
+    std::vector<bool> done_;
+    std::size_t firstNotDone_ = 0;
+    std::map<Key, Key> written_; // each output written, and the map written into it
+    std::map<Key, files::OutputFolder> folders_;
     std::vector<std::optional<TileSetResult>> slots_;
     std::size_t taken_ = 0;
     std::atomic<std::size_t> next_{0};
@@ -161,6 +163,11 @@ int convertMany(const Invocation& invocation, std::ostream& out, std::ostream& e
             err << kClearLine << std::flush;
         report(result, maps[index], batch.output(index), out, err);
     }
+    // Until its folder is on disk, a renamed output could still vanish in a power cut.
+    for (const auto& failure : batch.flushFolders()) {
+        err << kProgram << ": Could not write the tile sets " << failure << ".\n";
+        anyFailed = true;
+    }
     return anyFailed ? 1 : 0;
 }
 
@@ -169,12 +176,11 @@ int putTileSet(const std::string& tileSet, const std::string& map, std::ostream&
     const PutResult result = PutTileSet(tileSet, map);
     const std::string line =
         completionTitle(tileSet, map) + ": " + describePut(result, tileSet, map) + '\n';
-    if (result.outcome == PutOutcome::Complete) {
+    if (result.outcome == PutOutcome::Complete && result.otherNames == 0)
         out << line;
-        return 0;
-    }
-    err << kProgram << ": " << line;
-    return 1;
+    else
+        err << kProgram << ": " << line;
+    return result.outcome == PutOutcome::Complete ? 0 : 1;
 }
 
 } // namespace

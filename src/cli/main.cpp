@@ -1,5 +1,6 @@
 #include "command_line.h"
 #include "conversions.h"
+#include "interrupts.h"
 #include "quillmere/version.h"
 
 #include <iostream>
@@ -63,7 +64,12 @@ int main(int argc, char** argv) {
     case Action::PutTileSet:
         break;
     }
-    const int status = runConversions(invocation, std::cout, std::cerr, isatty(2) != 0);
+    const bool showProgress = isatty(2) != 0;
+    int status = 0;
+    {
+        const InterruptWatch watch(showProgress);
+        status = runConversions(invocation, std::cout, std::cerr, showProgress);
+    }
     std::cout.flush();
     return std::cout ? status : 1;
 }

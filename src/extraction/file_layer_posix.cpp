@@ -1,25 +1,19 @@
-#include "file_layer.h"
+#include "posix_files.h"
 
-#include <cerrno>
-#include <chrono>
 #include <fcntl.h>
-#include <optional>
-#include <random>
-#include <sys/stat.h>
-#include <system_error>
-#include <unistd.h>
 
 namespace quillmere::files {
+
+struct OutputFolderAccess {
+    static OutputFolder make(Fd folder, FileIdentity identity, std::string shownPath) {
+        return OutputFolder(folder.release(), identity, std::move(shownPath));
+    }
+};
+
 namespace {
 
 constexpr int kMaxSymbolicLinks = 40;
-// Leaves room for the temporary name's prefix and suffix within a 255-byte file name.
-constexpr std::size_t kMaxTemporaryStem = 200;
-constexpr int kTemporaryNameAttempts = 64;
-
-FileError systemError(std::string step, int code = errno) {
-    return {std::move(step), std::generic_category().message(code), code == ENOENT};
-}
+constexpr std::string_view kLinkChanged = "its symbolic link changed while it was being followed";
 
 FileKind kindOf(mode_t mode) {
     if (S_ISREG(mode))
@@ -36,168 +30,125 @@ FileKind kindOf(mode_t mode) {
 }
 
 FileInfo infoOf(const struct stat& status) {
-    return {kindOf(status.st_mode),
-            {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)}};
+    return {kindOf(status.st_mode), identityOf(status)};
 }
 
-std::string folderOf(const std::string& path) {
+FileState stateOf(const struct stat& status) {
+    return {identityOf(status), static_cast<std::uint64_t>(status.st_size),
+            static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+}
+
+struct SplitPath {
+    std::string folder; // empty for the current folder
+    std::string name;
+};
+
+SplitPath split(const std::string& path) {
     const auto slash = path.rfind('/');
     if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+        return {{}, path};
+    return {path.substr(0, slash == 0 ? 1 : slash), path.substr(slash + 1)};
 }
 
-// The path a write lands on: the end of the chain of symbolic links, or the path itself.
-Expected<std::string> followLinks(std::string path) {
-    for (int hop = 0; hop < kMaxSymbolicLinks; ++hop) {
-        struct stat status {};
-        if (::lstat(path.c_str(), &status) != 0) {
-            if (errno == ENOENT)
-                return path;
+// A folder, opened so that it can be listed and flushed; one that may only be passed through is
+// opened for that alone. Links in the path are followed by the system, under its rules.
+Fd openFolder(int base, const std::string& folder) {
+    const char* path = folder.empty() ? "." : folder.c_str();
+    Fd opened(::openat(base, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!opened.valid() && errno == EACCES)
+        opened = Fd(::openat(base, path, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    return opened;
+}
+
+bool isFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != "..";
+}
+
+// Where a symbolic link leads, found by letting the system follow it: its protections (such as
+// fs.protected_symlinks) apply, and a link to nothing is refused rather than written through.
+// Its chain is then walked one link at a time, each folder opened by the system, and the end
+// must be the very file the system found, or something was swapped meanwhile.
+std::optional<FileError> followLink(OutputPlace& place, struct stat& status) {
+    Fd target(::openat(place.folder.get(), place.name.c_str(), O_PATH | O_CLOEXEC));
+    if (!target.valid() && errno == ENOENT)
+        return FileError{{}, "it is a symbolic link to a file that does not exist", false};
+    struct stat found {};
+    if (!target.valid() || ::fstat(target.get(), &found) != 0)
+        return systemError({});
+    if (!S_ISREG(found.st_mode))
+        return FileError{{}, notAFile(kindOf(found.st_mode)), false};
+    for (int hop = 0; hop < kMaxSymbolicLinks && S_ISLNK(status.st_mode); ++hop) {
+        std::string text(static_cast<std::size_t>(status.st_size) + 1, '\0');
+        const ssize_t length =
+            ::readlinkat(place.folder.get(), place.name.c_str(), text.data(), text.size());
+        if (length < 0 || static_cast<std::size_t>(length) >= text.size())
+            break;
+        text.resize(static_cast<std::size_t>(length));
+        SplitPath next = split(text);
+        const bool absolute = text.starts_with('/');
+        Fd folder = openFolder(absolute ? AT_FDCWD : place.folder.get(), next.folder);
+        if (!folder.valid() || !isFileName(next.name))
+            break;
+        place.folder = std::move(folder);
+        if (!next.folder.empty())
+            place.shownFolder = absolute || place.shownFolder.empty()
+                                    ? next.folder
+                                    : place.shownFolder + "/" + next.folder;
+        place.name = std::move(next.name);
+        if (::fstatat(place.folder.get(), place.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+            break;
+    }
+    if (S_ISLNK(status.st_mode) || identityOf(status) != identityOf(found))
+        return FileError{{}, std::string(kLinkChanged), false};
+    return std::nullopt;
+}
+
+// The output's folder and name after links, and what is there now (st_nlink 0 when nothing).
+Expected<OutputPlace> placeOnce(const std::string& path, struct stat& existing) {
+    SplitPath parts = split(path);
+    if (!isFileName(parts.name))
+        return FileError{{}, "it names a folder, not a file", false};
+    OutputPlace place{openFolder(AT_FDCWD, parts.folder), {}, parts.folder, std::move(parts.name)};
+    if (!place.folder.valid())
+        return systemError({});
+    existing = {};
+    if (::fstatat(place.folder.get(), place.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT)
             return systemError({});
-        }
-        if (!S_ISLNK(status.st_mode))
-            return path;
-        std::string target(static_cast<std::size_t>(status.st_size) + 1, '\0');
-        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-        if (length < 0)
-            return systemError("while following its symbolic link");
-        target.resize(static_cast<std::size_t>(length));
-        path = target.starts_with('/') ? target : folderOf(path) + "/" + target;
+        existing = {};
+    } else if (S_ISLNK(existing.st_mode)) {
+        if (auto error = followLink(place, existing))
+            return *error;
     }
-    return systemError("while following its symbolic links", ELOOP);
+    struct stat folder {};
+    if (::fstat(place.folder.get(), &folder) != 0)
+        return systemError({});
+    place.folderIdentity = identityOf(folder);
+    return place;
 }
 
-std::string randomSuffix() {
-    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::mt19937_64 generator{
-        std::random_device{}() ^
-        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        static_cast<std::uint64_t>(::getpid())};
-    std::string suffix(8, 'x');
-    for (auto& c : suffix)
-        c = kAlphabet[generator() % (sizeof kAlphabet - 1)];
-    return suffix;
+// Another writer renaming over the link's target makes the walk end on a newer file than the
+// system found: looked at again, both agree.
+Expected<OutputPlace> placeOf(const std::string& path, struct stat& existing) {
+    constexpr int kAttempts = 3;
+    for (int attempt = 1;; ++attempt) {
+        auto place = placeOnce(path, existing);
+        if (place || attempt == kAttempts || place.error().reason != kLinkChanged)
+            return place;
+    }
 }
 
-// A new file in the output's folder that is removed again unless it is renamed into place.
-// Where the system allows, it has no name until it is complete and flushed, so that a process
-// killed while writing leaves nothing behind.
-class TemporaryFile {
-public:
-    ~TemporaryFile() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        if (!path_.empty())
-            ::unlink(path_.c_str());
+Expected<Done> flushFolder(int folder, const std::string& shownPath) {
+    if (::fsync(folder) == 0)
+        return Done{};
+    // A folder this process may pass through but not open: flush the whole system instead.
+    if (errno == EBADF) {
+        ::sync();
+        return Done{};
     }
-
-    std::optional<FileError> create(const std::string& folder, const std::string& name) {
-        folder_ = folder;
-        // Assembled in place: GCC 12 warns falsely (-Wrestrict) about "." + std::string.
-        stem_.assign(1, '.');
-        stem_.append(name, 0, kMaxTemporaryStem);
-        stem_ += '.';
-#ifdef O_TMPFILE
-        fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-        if (fd_ >= 0)
-            return std::nullopt;
-        // Not every file system has unnamed files; those fall back to a named one.
-        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-            return systemError({});
-#endif
-        for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-            std::string candidate = nextName();
-            fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                         0666);
-            if (fd_ >= 0) {
-                path_ = std::move(candidate);
-                return std::nullopt;
-            }
-            // The temporary file is ours, not the person's: its folder's reason is the reason.
-            if (errno != EEXIST)
-                return systemError({});
-        }
-        return systemError({}, EEXIST);
-    }
-
-    std::optional<FileError> write(std::span<const std::byte> bytes) {
-        while (!bytes.empty()) {
-            const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written < 0)
-                return systemError("while writing");
-            if (written == 0)
-                return systemError("while writing", EIO);
-            bytes = bytes.subspan(static_cast<std::size_t>(written));
-        }
-        return std::nullopt;
-    }
-
-    std::optional<FileError> copyPermissions(mode_t mode) {
-        if (::fchmod(fd_, mode & 07777) != 0)
-            return systemError("while giving it the old file's permissions");
-        return std::nullopt;
-    }
-
-    std::optional<FileError> flush() {
-#if defined(__APPLE__)
-        const int flushed = ::fsync(fd_);
-#else
-        const int flushed = ::fdatasync(fd_);
-#endif
-        if (flushed != 0)
-            return systemError("while flushing it to disk");
-        return std::nullopt;
-    }
-
-    // Renames the finished file over `target`, giving an unnamed one a name first.
-    std::optional<FileError> replace(const std::string& target) {
-        if (path_.empty()) {
-            if (auto error = giveName())
-                return error;
-        }
-        const int closed = ::close(fd_);
-        fd_ = -1;
-        if (closed != 0 && errno != EINTR)
-            return systemError("while closing it");
-        if (::rename(path_.c_str(), target.c_str()) != 0)
-            return systemError("while replacing the old file");
-        path_.clear();
-        return std::nullopt;
-    }
-
-private:
-    std::string nextName() const {
-        return folder_ + "/" + stem_ + randomSuffix() + ".part";
-    }
-
-    std::optional<FileError> giveName() {
-        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-        for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-            std::string candidate = nextName();
-            int linked =
-                ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW);
-#ifdef AT_EMPTY_PATH
-            if (linked != 0 && errno == ENOENT) // no /proc: the direct way, where permitted
-                linked = ::linkat(fd_, "", AT_FDCWD, candidate.c_str(), AT_EMPTY_PATH);
-#endif
-            if (linked == 0) {
-                path_ = std::move(candidate);
-                return std::nullopt;
-            }
-            if (errno != EEXIST)
-                return systemError("while naming it in its folder");
-        }
-        return systemError("while naming it in its folder", EEXIST);
-    }
-
-    int fd_ = -1;
-    std::string folder_;
-    std::string stem_;
-    std::string path_; // empty while the file has no name
-};
+    return systemError("while flushing its folder \"" + folderForMessages(shownPath) +
+                       "\" to disk");
+}
 
 } // namespace
 
@@ -237,6 +188,13 @@ ReadOnlyFile::~ReadOnlyFile() {
         ::close(static_cast<int>(handle_));
 }
 
+Expected<FileState> ReadOnlyFile::state() const {
+    struct stat status {};
+    if (::fstat(static_cast<int>(handle_), &status) != 0)
+        return systemError({});
+    return stateOf(status);
+}
+
 Expected<std::size_t> ReadOnlyFile::readAt(std::uint64_t offset, std::span<std::byte> into) {
     std::size_t total = 0;
     while (total < into.size()) {
@@ -253,44 +211,106 @@ Expected<std::size_t> ReadOnlyFile::readAt(std::uint64_t offset, std::span<std::
     return total;
 }
 
-Expected<Done> writeAtomically(const std::string& path, std::span<const std::byte> bytes) {
-    auto target = followLinks(path);
-    if (!target)
-        return target.error();
-    const auto slash = target->rfind('/');
-    const std::string name = slash == std::string::npos ? *target : target->substr(slash + 1);
-    if (name.empty() || name == "." || name == "..")
-        return FileError{{}, "it names a folder, not a file"};
-
+Expected<Written> writeAtomically(const std::string& path, std::span<const std::byte> bytes,
+                                  const WriteOptions& options) {
     struct stat old {};
-    const bool replacing = ::stat(target->c_str(), &old) == 0;
+    auto place = placeOf(path, old);
+    if (!place)
+        return place.error();
+    const bool replacing = old.st_nlink > 0;
     if (replacing && !S_ISREG(old.st_mode))
-        return FileError{{}, "it is not a regular file"};
-    // A rename would replace even a read-only file; respect it as a write would.
-    if (replacing && ::access(target->c_str(), W_OK) != 0)
-        return systemError({});
+        return FileError{{}, notAFile(kindOf(old.st_mode)), false};
+    const auto keptApart = [&] {
+        return replacing && options.keepApartFrom && identityOf(old) == *options.keepApartFrom;
+    };
+    if (keptApart()) // before opening it for writing, which it may not allow
+        return FileError{{}, options.keptApartReason, false};
+    sweepAbandonedTemporaries(*place);
 
-    TemporaryFile temporary;
-    if (auto error = temporary.create(folderOf(*target), name))
-        return *error;
+    // Opened for writing, as a write in place would be: the system decides whether it may be
+    // changed. Held open until after the rename, so that releasing the old file's blocks is
+    // this close, not part of the rename.
+    Fd oldFile;
     if (replacing) {
-        if (auto error = temporary.copyPermissions(old.st_mode))
+        oldFile = Fd(::openat(place->folder.get(), place->name.c_str(),
+                              O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        if (!oldFile.valid() || ::fstat(oldFile.get(), &old) != 0)
+            return systemError({});
+        if (!S_ISREG(old.st_mode))
+            return FileError{{}, notAFile(kindOf(old.st_mode)), false};
+        if (keptApart())
+            return FileError{{}, options.keptApartReason, false};
+    }
+
+    TemporaryFile temporary(*place);
+    // Private until it carries the old file's owner and access control list.
+    if (auto error = temporary.create(replacing ? 0600 : 0666))
+        return *error;
+    struct stat fresh {};
+    if (::fstat(temporary.fd(), &fresh) != 0)
+        return systemError({});
+    if (replacing) {
+        if (auto error = copyMetadata(oldFile.get(), old, temporary.fd(), fresh))
             return *error;
     }
     if (auto error = temporary.write(bytes))
         return *error;
     if (auto error = temporary.flush())
         return *error;
-    // Releasing the old file's blocks is slow on some file systems, and done by whoever drops
-    // the old file last. Held open here, that is the close below, not the rename: the rename,
-    // while the temporary file has a name that a kill would leave behind, stays short.
-    const int oldFile = replacing ? ::open(target->c_str(), O_PATH | O_CLOEXEC) : -1;
-    const auto failure = temporary.replace(*target);
-    if (oldFile >= 0)
-        ::close(oldFile);
-    if (failure)
-        return *failure;
-    return Done{};
+    if (auto error = temporary.name())
+        return *error;
+
+    Written written;
+    written.identity = identityOf(fresh);
+    written.otherNames = replacing ? old.st_nlink - 1 : 0;
+    if (options.beforeReplace) {
+        const int folder = place->folder.get();
+        const char* name = place->name.c_str();
+        std::optional<FileState> lastSeen;
+        const ReplaceCheck check{place->folderIdentity, written.identity, [&] {
+                                     struct stat now {};
+                                     lastSeen.reset();
+                                     if (::fstatat(folder, name, &now, AT_SYMLINK_NOFOLLOW) == 0)
+                                         lastSeen = stateOf(now);
+                                     return lastSeen;
+                                 }};
+        if (options.beforeReplace(check) == ReplaceDecision::Keep) {
+            written.replaced = false;
+            written.identity = lastSeen ? lastSeen->identity : FileIdentity{};
+            written.otherNames = 0;
+            return written;
+        }
+    }
+    if (auto error = temporary.renameOverOutput())
+        return *error;
+    if (!options.flushFolder) {
+        written.folder = OutputFolderAccess::make(std::move(place->folder), place->folderIdentity,
+                                                  std::move(place->shownFolder));
+        return written;
+    }
+    if (auto flushed = flushFolder(place->folder.get(), place->shownFolder); !flushed)
+        return flushed.error();
+    return written;
+}
+
+OutputFolder::OutputFolder(OutputFolder&& other) noexcept
+    : handle_(std::exchange(other.handle_, -1)), identity_(other.identity_),
+      shownPath_(std::move(other.shownPath_)) {}
+
+OutputFolder& OutputFolder::operator=(OutputFolder&& other) noexcept {
+    std::swap(handle_, other.handle_);
+    std::swap(identity_, other.identity_);
+    std::swap(shownPath_, other.shownPath_);
+    return *this;
+}
+
+OutputFolder::~OutputFolder() {
+    if (handle_ >= 0)
+        ::close(static_cast<int>(handle_));
+}
+
+Expected<Done> OutputFolder::flush() {
+    return flushFolder(static_cast<int>(handle_), shownPath_);
 }
 
 } // namespace quillmere::files

@@ -266,6 +266,18 @@ ReadOnlyFile::~ReadOnlyFile() {
         ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
+Expected<FileState> ReadOnlyFile::state() const {
+    BY_HANDLE_FILE_INFORMATION details{};
+    if (!::GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle_), &details))
+        return systemError({});
+    const auto wide = [](DWORD high, DWORD low) { return (std::uint64_t(high) << 32) | low; };
+    return FileState{
+        {details.dwVolumeSerialNumber, wide(details.nFileIndexHigh, details.nFileIndexLow)},
+        wide(details.nFileSizeHigh, details.nFileSizeLow),
+        static_cast<std::int64_t>(
+            wide(details.ftLastWriteTime.dwHighDateTime, details.ftLastWriteTime.dwLowDateTime))};
+}
+
 Expected<std::size_t> ReadOnlyFile::readAt(std::uint64_t offset, std::span<std::byte> into) {
     std::size_t total = 0;
     while (total < into.size()) {

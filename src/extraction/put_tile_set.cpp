@@ -163,15 +163,15 @@ PutResult replaceMap(const PreparedPut& prepared) {
     files::WriteOptions options;
     // Whatever changed the map since it was read would be lost by the rename: leave it be.
     options.beforeReplace = [&prepared](const files::ReplaceCheck& check) {
-        return check.current == prepared.asRead ? files::ReplaceDecision::Replace
-                                                : files::ReplaceDecision::Keep;
+        return check.current() == prepared.asRead ? files::ReplaceDecision::Replace
+                                                  : files::ReplaceDecision::Keep;
     };
     const auto written = files::writeAtomically(prepared.mapPath, prepared.bytes, options);
     if (!written)
         return PutResult::failed(PutFile::Map, true, written.error().step, written.error().reason);
     if (!written->replaced)
         return PutResult::mapChanged();
-    return PutResult::complete();
+    return PutResult::complete(written->otherNames);
 }
 
 PutResult PutTileSet(const std::string& TileSetPath, const std::string& MapPath) {

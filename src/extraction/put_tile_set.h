@@ -44,8 +44,14 @@ struct PutResult {
     bool replacing = false;
     std::string failedStep;
     std::string reason;
+    // For a complete put: the old map's other hard links, which still hold the old map.
+    std::uint64_t otherNames = 0;
 
-    static PutResult complete() { return {}; }
+    static PutResult complete(std::uint64_t otherNames = 0) {
+        PutResult result;
+        result.otherNames = otherNames;
+        return result;
+    }
     static PutResult refused(PutRefusal refusal, PutFile file, std::uint64_t length = 0) {
         PutResult result = of(PutOutcome::Refused, file);
         result.refusal = refusal;

@@ -88,12 +88,29 @@ std::string putFailurePrompt(const PutResult& result, std::string_view path) {
     return prompt;
 }
 
+// The other names of a replaced output still lead to the old file, as a rename leaves them.
+std::string otherNamesNote(std::uint64_t otherNames, std::string_view outputPath,
+                           std::string_view oldContent = "tile set") {
+    std::string note = " The old \"";
+    note += outputPath;
+    note += "\" had ";
+    if (otherNames == 1)
+        note += "1 other name (a hard link), which still holds the old ";
+    else
+        note += groupedDigits(otherNames) + " other names (hard links), which still hold the old ";
+    note += oldContent;
+    note += '.';
+    return note;
+}
+
 } // namespace
 
 std::string describePut(const PutResult& result, std::string_view tileSetPath,
                         std::string_view mapPath) {
     switch (result.outcome) {
     case PutOutcome::Complete:
+        if (result.otherNames > 0)
+            return std::string(kCompletePrompt) + otherNamesNote(result.otherNames, mapPath, "map");
         return std::string(kCompletePrompt);
     case PutOutcome::Refused:
         return putRefusalPrompt(result, quoted(tileSetPath), quoted(mapPath));
@@ -114,18 +131,27 @@ std::string completionTitle(std::string_view mapPath, std::string_view outputPat
     return title;
 }
 
-ResultMessage describeResult(const TileSetResult& result, std::string_view mapPath,
-                             std::string_view outputPath) {
+std::string describeResult(const TileSetResult& result, std::string_view mapPath,
+                           std::string_view outputPath) {
+    std::string prompt;
     switch (result.outcome) {
     case TileSetOutcome::Complete:
-        return {std::string(kCompletePrompt), MessageStyle::Information};
-    case TileSetOutcome::ShortMap:
-        return {shortMapPrompt(result.mapBytes), MessageStyle::Warning};
-    case TileSetOutcome::Failed:
+        prompt = kCompletePrompt;
         break;
+    case TileSetOutcome::ShortMap:
+        prompt = shortMapPrompt(result.mapBytes);
+        break;
+    case TileSetOutcome::Failed:
+        return failurePrompt(result, result.failedFile == FileRole::Map ? mapPath : outputPath);
     }
-    return {failurePrompt(result, result.failedFile == FileRole::Map ? mapPath : outputPath),
-            MessageStyle::Critical};
+    if (result.outputOtherNames > 0)
+        prompt += otherNamesNote(result.outputOtherNames, outputPath);
+    return prompt;
+}
+
+bool deservesWarning(const TileSetResult& result) {
+    return result.outcome == TileSetOutcome::ShortMap ||
+           (result.outcome == TileSetOutcome::Complete && result.outputOtherNames > 0);
 }
 
 std::string groupedDigits(std::size_t number) {

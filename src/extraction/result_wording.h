@@ -8,28 +8,20 @@
 
 namespace quillmere {
 
-// The message-box styles in use, by their numbers; each has a single OK button.
-enum class MessageStyle : int {
-    Plain = 0,
-    Critical = 16,
-    Warning = 48,
-    Information = 64,
-};
-
-struct ResultMessage {
-    std::string prompt;
-    MessageStyle style;
-};
-
 inline constexpr std::string_view kCompletePrompt = "Operation Complete.";
 inline constexpr std::string_view kTitleSeparator = " -> ";
 
 // "Map.LVL -> Tiles.BMP": the two paths as typed.
 std::string completionTitle(std::string_view mapPath, std::string_view outputPath);
 
-// What to tell a person about one conversion; the window and the command line both say this.
-ResultMessage describeResult(const TileSetResult& result, std::string_view mapPath,
-                             std::string_view outputPath);
+// What to tell a person about one conversion, in one or two sentences; the window and the
+// command line both say this. How it is shown (an icon, a stream) is theirs to choose.
+std::string describeResult(const TileSetResult& result, std::string_view mapPath,
+                           std::string_view outputPath);
+
+// A conversion that wrote its output but left something a person should know: a short map, or
+// other names of the old output that still hold the old tile set.
+bool deservesWarning(const TileSetResult& result);
 
 // What to tell a person about putting a tile set back into its map: "Operation Complete." or
 // one sentence naming the file and what is wrong with it.

@@ -7,31 +7,14 @@
 namespace quillmere {
 namespace {
 
-std::string notAFile(files::FileKind kind) {
-    switch (kind) {
-    case files::FileKind::Regular:
-        break;
-    case files::FileKind::Directory:
-        return "it is a folder, not a file";
-    case files::FileKind::Pipe:
-        return "it is a named pipe, not a file";
-    case files::FileKind::Device:
-        return "it is a device, not a file";
-    case files::FileKind::Socket:
-        return "it is a socket, not a file";
-    case files::FileKind::Other:
-        break;
-    }
-    return "it is not a regular file";
-}
-
 TileSetResult failed(FileRole file, const files::FileError& error) {
     return TileSetResult::failed(file, error.step, error.reason);
 }
 
 } // namespace
 
-TileSetResult RipBMP(const std::string& InPath, const std::string& OutPath) {
+TileSetResult RipBMP(const std::string& InPath, const std::string& OutPath,
+                     const RipOptions& options) {
     if (InPath.empty())
         return TileSetResult::failed(FileRole::Map, {}, "no path was given");
     if (OutPath.empty())
@@ -42,7 +25,7 @@ TileSetResult RipBMP(const std::string& InPath, const std::string& OutPath) {
     if (!mapInfo)
         return failed(FileRole::Map, mapInfo.error());
     if (mapInfo->kind != files::FileKind::Regular)
-        return TileSetResult::failed(FileRole::Map, {}, notAFile(mapInfo->kind));
+        return TileSetResult::failed(FileRole::Map, {}, files::notAFile(mapInfo->kind));
 
     // Bytes the map does not have stay zero.
     std::array<std::byte, kTileSetLength> tileSet{};
@@ -61,21 +44,29 @@ TileSetResult RipBMP(const std::string& InPath, const std::string& OutPath) {
         }
     }
 
-    const auto outputInfo = files::inspect(OutPath);
-    if (!outputInfo && !outputInfo.error().notFound)
-        return failed(FileRole::Output, outputInfo.error());
-    if (outputInfo && outputInfo->kind != files::FileKind::Regular)
-        return TileSetResult::failed(FileRole::Output, {}, notAFile(outputInfo->kind));
-    if (outputInfo && outputInfo->identity == mapInfo->identity)
-        return TileSetResult::failed(FileRole::Output, {},
-                                     "it is the map file itself, which would be overwritten");
-
-    if (const auto written = files::writeAtomically(OutPath, tileSet); !written)
+    files::WriteOptions write;
+    write.keepApartFrom = mapInfo->identity;
+    write.keptApartReason = "it is the map file itself, which would be overwritten";
+    write.flushFolder = !options.deferFolderFlush;
+    std::optional<TileSetResult> endedBeforeReplacing;
+    if (options.beforeReplace)
+        write.beforeReplace = [&](const files::ReplaceCheck& output) {
+            endedBeforeReplacing = options.beforeReplace({mapInfo->identity, mapBytes, output});
+            return endedBeforeReplacing ? files::ReplaceDecision::Keep
+                                        : files::ReplaceDecision::Replace;
+        };
+    auto written = files::writeAtomically(OutPath, tileSet, write);
+    if (!written)
         return failed(FileRole::Output, written.error());
+    if (endedBeforeReplacing)
+        return *endedBeforeReplacing;
+    if (written->folder)
+        options.deferFolderFlush(std::move(*written->folder));
 
-    if (mapBytes < kTileSetLength)
-        return TileSetResult::shortMap(mapBytes);
-    return TileSetResult::complete();
+    TileSetResult result =
+        mapBytes < kTileSetLength ? TileSetResult::shortMap(mapBytes) : TileSetResult::complete();
+    result.outputOtherNames = written->otherNames;
+    return result;
 }
 
 } // namespace quillmere

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "file_layer.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 namespace quillmere {
@@ -42,18 +46,38 @@ struct TileSetResult {
     FileRole failedFile = FileRole::Map;
     std::string failedStep;
     std::string reason;
+    // For a success: how many other names (hard links) the replaced output had. They still
+    // hold the old tile set.
+    std::uint64_t outputOtherNames = 0;
 
     static TileSetResult complete() { return {}; }
     static TileSetResult shortMap(std::size_t mapBytes) {
-        return {TileSetOutcome::ShortMap, mapBytes, FileRole::Map, {}, {}};
+        return {TileSetOutcome::ShortMap, mapBytes, FileRole::Map, {}, {}, 0};
     }
     static TileSetResult failed(FileRole file, std::string step, std::string reason) {
-        return {TileSetOutcome::Failed, 0, file, std::move(step), std::move(reason)};
+        return {TileSetOutcome::Failed, 0, file, std::move(step), std::move(reason), 0};
     }
+};
+
+// What a caller's check sees just before the output is replaced.
+struct OutputCheck {
+    files::FileIdentity map;
+    std::size_t mapBytes = 0; // as TileSetResult::mapBytes
+    files::ReplaceCheck output;
+};
+
+struct RipOptions {
+    // Nothing: go on and replace the output. A result: end with it instead, the output left as
+    // it is (a failure, or a success whose output an earlier conversion already wrote).
+    std::function<std::optional<TileSetResult>(const OutputCheck&)> beforeReplace;
+    // Set: the output's folder is not flushed by RipBMP but handed over, for the caller to
+    // flush once for all its outputs there before it reports them done.
+    std::function<void(files::OutputFolder)> deferFolderFlush;
 };
 
 // Copies the tile set at the start of the map file InPath into the file OutPath. The map is
 // only read. The output becomes exactly the tile set, replaced whole, or stays as it was.
-TileSetResult RipBMP(const std::string& InPath, const std::string& OutPath);
+TileSetResult RipBMP(const std::string& InPath, const std::string& OutPath,
+                     const RipOptions& options = {});
 
 } // namespace quillmere

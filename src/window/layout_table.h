@@ -1,15 +1,13 @@
 #pragma once
 
-#include <QRect>
-#include <QSize>
 #include <array>
 #include <string_view>
 
 namespace quillmere {
 
-// The window is laid out in twips (1/1440 inch). At 96 dots per inch a pixel is 15 twips;
-// Qt scales those pixels for other screens.
-inline constexpr int kTwipsPerPixel = 15;
+// The window is laid out in twips (1/1440 inch): 15 to the pixel at 96 dots per inch, 10 at 144.
+inline constexpr int kTwipsPerInch = 1440;
+inline constexpr int kStandardDpi = 96;
 
 enum class ControlKind { Label, TextBox, Button };
 enum class Paint { System, Black, White };
@@ -41,17 +39,32 @@ inline constexpr std::array<ControlLayout, 8> kControlLayouts{{
 }};
 // clang-format on
 
-constexpr int twipsToPixels(int twips) {
-    return twips / kTwipsPerPixel;
+// Rounds to the nearest pixel, halves away from zero, as the system's MulDiv does.
+constexpr int twipsToPixels(int twips, int dpi = kStandardDpi) {
+    return (2 * twips * dpi + kTwipsPerInch) / (2 * kTwipsPerInch);
 }
 
-inline QRect pixelGeometry(const ControlLayout& control) {
-    return {twipsToPixels(control.left), twipsToPixels(control.top), twipsToPixels(control.width),
-            twipsToPixels(control.height)};
+// A rectangle in pixels, its right and bottom edges outside it.
+struct PixelRect {
+    int left, top, right, bottom;
+    constexpr int width() const { return right - left; }
+    constexpr int height() const { return bottom - top; }
+    constexpr bool operator==(const PixelRect&) const = default;
+};
+
+// Each edge is rounded on its own, so that neighbouring controls keep their distances at any
+// DPI.
+constexpr PixelRect pixelRect(const ControlLayout& control, int dpi = kStandardDpi) {
+    return {twipsToPixels(control.left, dpi), twipsToPixels(control.top, dpi),
+            twipsToPixels(control.left + control.width, dpi),
+            twipsToPixels(control.top + control.height, dpi)};
 }
 
-inline QSize clientPixelSize() {
-    return {twipsToPixels(kClientWidthTwips), twipsToPixels(kClientHeightTwips)};
+constexpr PixelRect clientPixelRect(int dpi = kStandardDpi) {
+    return {0, 0, twipsToPixels(kClientWidthTwips, dpi), twipsToPixels(kClientHeightTwips, dpi)};
 }
+
+static_assert(clientPixelRect().width() == 312 && clientPixelRect().height() == 113);
+static_assert(clientPixelRect(144).width() == 468 && clientPixelRect(144).height() == 170);
 
 } // namespace quillmere

@@ -85,6 +85,26 @@ TEST(PutTileSet, PuttingBackAnUneditedTileSetLeavesTheMapAsItWas) {
     EXPECT_EQ(readFile(scene.mapPath), scene.map);
 }
 
+TEST(PutTileSet, KeepsTheMapsModeAndSaysThatItsOtherNamesHoldTheOldMap) {
+    Scene scene;
+    scene.writeFiles();
+    namespace fs = std::filesystem;
+    fs::permissions(scene.mapPath, fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_hard_link(scene.mapPath, scene.folder / "Backup.LVL");
+
+    const PutResult result = PutTileSet(scene.tileSetPath, scene.mapPath);
+
+    EXPECT_EQ(result.outcome, PutOutcome::Complete);
+    EXPECT_EQ(describePut(result, "T", "M"),
+              "Operation Complete. The old \"M\" had 1 other name (a hard link), which still "
+              "holds the old map.");
+    EXPECT_EQ(readFile(scene.folder / "Backup.LVL"), scene.map);
+#ifndef _WIN32
+    EXPECT_EQ(fs::status(scene.mapPath).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+#endif
+}
+
 struct RefusalCase {
     const char* name;
     std::function<void(Scene&)> setup;

@@ -188,7 +188,8 @@ std::vector<Scenario> scenarios() {
              ::chmod((s.folder / "Tiles.BMP").c_str(), 0444);
              return std::string();
          },
-         inject({"QUILLMERE_FAULT_CALL=access", "QUILLMERE_FAULT_ERRNO=EACCES"}),
+         inject({"QUILLMERE_FAULT_CALL=open", "QUILLMERE_FAULT_PATH=Tiles.BMP",
+                 "QUILLMERE_FAULT_ERRNO=EACCES"}),
          1,
          {"\"Tiles.BMP\"", "Permission denied"},
          Output::OldBytes},
@@ -239,9 +240,9 @@ std::vector<Scenario> scenarios() {
              return std::string();
          },
          {},
-         0,
-         {},
-         Output::NewTileSet},
+         1,
+         {"\"link.BMP\"", "it is a symbolic link to a file that does not exist"},
+         Output::Absent},
         {"empty map path",
          [](Scene& s) {
              s.map.clear();

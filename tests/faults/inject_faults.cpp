@@ -1,11 +1,12 @@
 // Preloaded into quillmere-tiles by the fault tests: makes chosen system calls fail, or write
 // less than asked, so that the program's handling of a full disk or a failing flush can be
 // seen without a full disk. Set through the environment:
-//   QUILLMERE_FAULT_CALL    write | fsync | fdatasync | rename | open | access | pread
+//   QUILLMERE_FAULT_CALL    write | fsync | fdatasync | rename | open | pread (open and rename
+//                           include openat and renameat)
 //   QUILLMERE_FAULT_ERRNO   ENOSPC | EIO | EACCES | EDQUOT (default EIO)
 //   QUILLMERE_FAULT_AFTER_BYTES  write: let this many bytes through first, then fail
 //   QUILLMERE_FAULT_AFTER_CALLS  let this many calls through first, then fail
-//   QUILLMERE_FAULT_PATH    open, access, rename: only for paths that contain this text
+//   QUILLMERE_FAULT_PATH    open, rename: only for paths (the new name) that contain this text
 //   QUILLMERE_SHORT_WRITES  write at most this many bytes a call (no failure)
 // Only files the program opened itself are touched: standard input, output and error are not.
 
@@ -114,9 +115,11 @@ int rename(const char* from, const char* to) {
     return targets("rename") && pathMatches(to) && failsNow() ? failWith() : real(from, to);
 }
 
-int access(const char* path, int mode) {
-    static auto real = next<int (*)(const char*, int)>("access");
-    return targets("access") && pathMatches(path) && failsNow() ? failWith() : real(path, mode);
+int renameat(int fromFolder, const char* from, int toFolder, const char* to) {
+    static auto real = next<int (*)(int, const char*, int, const char*)>("renameat");
+    return targets("rename") && pathMatches(to) && failsNow()
+               ? failWith()
+               : real(fromFolder, from, toFolder, to);
 }
 
 ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
@@ -146,5 +149,23 @@ ssize_t pread64(int fd, void* buffer, size_t count, off_t offset) {
 
 QUILLMERE_OPEN(open)
 QUILLMERE_OPEN(open64)
+
+#define QUILLMERE_OPENAT(name)                                                                     \
+    int name(int folder, const char* path, int flags, ...) {                                       \
+        static auto real = next<int (*)(int, const char*, int, ...)>(#name);                       \
+        mode_t mode = 0;                                                                           \
+        if (flags & (O_CREAT | O_TMPFILE)) {                                                       \
+            va_list arguments;                                                                     \
+            va_start(arguments, flags);                                                            \
+            mode = va_arg(arguments, mode_t);                                                      \
+            va_end(arguments);                                                                     \
+        }                                                                                          \
+        if (targets("open") && pathMatches(path) && failsNow())                                    \
+            return failWith();                                                                     \
+        return real(folder, path, flags, mode);                                                    \
+    }
+
+QUILLMERE_OPENAT(openat)
+QUILLMERE_OPENAT(openat64)
 
 } // extern "C"

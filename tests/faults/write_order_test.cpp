@@ -1,5 +1,7 @@
 // Records the system calls of one conversion and checks their order: the tile set is written
-// to a temporary file, flushed to disk, named, closed, and only then renamed over the output.
+// to a temporary file, flushed to disk, named, renamed over the output, and then the folder is
+// flushed, so that the rename itself is on disk before the run says it is done. The temporary
+// stays open (and locked) until after the rename.
 
 #include "run_process.h"
 
@@ -15,7 +17,7 @@ using testing::readFile;
 using testing::TempFolder;
 using testing::writeFile;
 
-TEST(WriteOrder, TheTemporaryFileIsFlushedBeforeItIsRenamedOverTheOutput) {
+TEST(WriteOrder, TheFileIsFlushedBeforeTheRenameAndTheFolderAfterIt) {
     TempFolder folder;
     writeFile(folder / "Map.LVL", patternBytes(60000, 1));
     writeFile(folder / "Tiles.BMP", patternBytes(100, 2));
@@ -37,9 +39,10 @@ TEST(WriteOrder, TheTemporaryFileIsFlushedBeforeItIsRenamedOverTheOutput) {
     // linked to a name once it is flushed.
     const std::regex created(R"re(open(at)?\(.*"(.*)", [^)]*(O_CREAT|O_TMPFILE)[^)]*\) = (\d+))re");
     const std::regex named(R"re(linkat\(.*"/proc/self/fd/(\d+)", .*"(.*\.part)")re");
-    std::string temporary, fd, line;
+    const std::regex renamed(R"re(renameat2?\((\d+), "(.*)", \d+, "Tiles.BMP")re");
+    std::string temporary, fd, renamedIn, line;
     long written = 0;
-    bool flushed = false, closed = false, renamed = false;
+    bool flushed = false, folderFlushed = false;
     while (std::getline(calls, line)) {
         // strace -f puts the process id first.
         line = std::regex_replace(line, std::regex(R"(^\d+\s+)"), "");
@@ -58,19 +61,21 @@ TEST(WriteOrder, TheTemporaryFileIsFlushedBeforeItIsRenamedOverTheOutput) {
                                    line.starts_with("fsync(" + fd + ")"))) {
             EXPECT_TRUE(line.ends_with("= 0")) << line;
             flushed = true;
-        } else if (flushed && line.starts_with("close(" + fd + ")")) {
-            closed = true;
-        } else if (!temporary.empty() && line.starts_with("rename") &&
-                   line.find(temporary) != std::string::npos) {
+        } else if (renamedIn.empty() && line.starts_with("close(" + fd + ")")) {
+            ADD_FAILURE() << "closed, and so unlocked, before the rename: " << line;
+        } else if (!temporary.empty() && std::regex_search(line, match, renamed) &&
+                   match[2] == temporary) {
             EXPECT_TRUE(flushed) << "renamed before the flush: " << line;
-            EXPECT_TRUE(closed) << "renamed before the close: " << line;
-            EXPECT_NE(line.find("\"Tiles.BMP\""), std::string::npos) << line;
-            renamed = true;
+            renamedIn = match[1];
+        } else if (!renamedIn.empty() && line.starts_with("fsync(" + renamedIn + ")")) {
+            EXPECT_TRUE(line.ends_with("= 0")) << line;
+            folderFlushed = true;
         }
     }
     EXPECT_FALSE(temporary.empty()) << "no temporary file was created";
     EXPECT_EQ(written, 49713);
-    EXPECT_TRUE(renamed);
+    EXPECT_FALSE(renamedIn.empty()) << "the temporary file was not renamed over the output";
+    EXPECT_TRUE(folderFlushed) << "the folder was not flushed after the rename";
 }
 
 } // namespace

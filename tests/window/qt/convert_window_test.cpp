@@ -2,6 +2,7 @@
 #include "fake_message_boxes.h"
 #include "layout_table.h"
 #include "path_box.h"
+#include "qt_message_boxes.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -204,8 +205,9 @@ private slots:
         QFETCH(QString, prompt);
         QTest::mouseClick(window_->findChild<QPushButton*>(button), Qt::LeftButton);
         QCOMPARE(messages_->shown.size(), std::size_t(1));
-        QCOMPARE(messages_->shown[0].prompt, prompt);
-        QCOMPARE(messages_->shown[0].title, QStringLiteral("Quillmere Tile Converter"));
+        QCOMPARE(QString::fromStdString(messages_->shown[0].prompt), prompt);
+        QCOMPARE(QString::fromStdString(messages_->shown[0].title),
+                 QStringLiteral("Quillmere Tile Converter"));
         QCOMPARE(messages_->shown[0].style, MessageStyle::Plain);
     }
 
@@ -235,9 +237,11 @@ private slots:
         QTest::mouseClick(window_->RipFrom, Qt::LeftButton);
 
         QCOMPARE(messages_->shown.size(), std::size_t(1));
-        QCOMPARE(messages_->shown[0].prompt, QStringLiteral("Operation Complete."));
+        QCOMPARE(QString::fromStdString(messages_->shown[0].prompt),
+                 QStringLiteral("Operation Complete."));
         QCOMPARE(messages_->shown[0].style, MessageStyle::Information);
-        QCOMPARE(messages_->shown[0].title, map + QStringLiteral(" -> ") + output);
+        QCOMPARE(QString::fromStdString(messages_->shown[0].title),
+                 map + QStringLiteral(" -> ") + output);
         QFile written(output);
         QVERIFY(written.open(QIODevice::ReadOnly));
         QCOMPARE(written.readAll(), bytes.left(49713));
@@ -284,7 +288,7 @@ private slots:
             QCOMPARE(box->standardButtons(), QMessageBox::Ok);
             box->button(QMessageBox::Ok)->click();
         });
-        real.show(QStringLiteral("<b>not markup</b>"), style, QStringLiteral("a -> b"));
+        real.show("<b>not markup</b>", style, "a -> b");
         QVERIFY(seen);
     }
 

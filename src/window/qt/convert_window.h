@@ -12,10 +12,6 @@ namespace quillmere {
 
 class PathBox;
 
-inline constexpr std::string_view kMessageTitle = "Quillmere Tile Converter";
-inline constexpr std::string_view kAboutPrompt = "Converts Map tiles into a bmp. By quenrik5";
-inline constexpr std::string_view kInfoPrompt = "Version 1.4 Made with crappy Visual Basic";
-
 // The program's one window: two path boxes, their labels, and four buttons.
 class Convert : public QWidget {
     Q_OBJECT

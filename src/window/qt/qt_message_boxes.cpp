@@ -1,4 +1,4 @@
-#include "message_boxes.h"
+#include "qt_message_boxes.h"
 
 #include <QMessageBox>
 
@@ -21,8 +21,9 @@ QMessageBox::Icon iconFor(MessageStyle style) {
 
 } // namespace
 
-void QtMessageBoxes::show(const QString& prompt, MessageStyle style, const QString& title) {
-    QMessageBox box(iconFor(style), title, prompt, QMessageBox::Ok, parent_);
+void QtMessageBoxes::show(const std::string& prompt, MessageStyle style, const std::string& title) {
+    QMessageBox box(iconFor(style), QString::fromStdString(title), QString::fromStdString(prompt),
+                    QMessageBox::Ok, parent_);
     // Paths are shown as typed, never read as markup.
     box.setTextFormat(Qt::PlainText);
     box.exec();

@@ -1,8 +1,9 @@
 #include "convert_window.h"
 
-#include "convert_command.h"
+#include "commands.h"
 #include "layout_table.h"
 #include "path_box.h"
+#include "qt_message_boxes.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -35,6 +36,11 @@ QFont classicFont(qreal pointSize) {
     font.setUnderline(false);
     font.setStrikeOut(false);
     return font;
+}
+
+QRect geometryOf(const ControlLayout& layout) {
+    const PixelRect pixels = pixelRect(layout);
+    return {pixels.left, pixels.top, pixels.width(), pixels.height()};
 }
 
 QColor colourOf(Paint paint) {
@@ -81,7 +87,7 @@ QWidget* createControl(const ControlLayout& layout, QWidget* parent) {
     }
     }
     widget->setObjectName(fromView(layout.name));
-    widget->setGeometry(pixelGeometry(layout));
+    widget->setGeometry(geometryOf(layout));
     widget->setAccessibleName(QString(text).remove(QLatin1Char('&')));
     paint(widget, layout);
     return widget;
@@ -99,7 +105,7 @@ Convert::Convert(MessageBoxes* messages, QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("Convert"));
     setWindowTitle(fromView(kWindowCaption));
     // Nothing in the window reacts to a new size, so it keeps its own.
-    setFixedSize(clientPixelSize());
+    setFixedSize(clientPixelRect().width(), clientPixelRect().height());
     // The classic default, MS Sans Serif 8.25 pt: 11 pixels at 96 dpi, as the About button asks
     // too.
     setFont(classicFont(8.25));
@@ -148,16 +154,17 @@ void Convert::connectCommands() {
 }
 
 void Convert::RipFrom_Click() {
-    convertCommand([this] { return TilesPath->text(); }, [this] { return RipPath->text(); },
-                   *messages_);
+    // Qt 6 names files in UTF-8 on every Unix, so the typed text is the file system's path.
+    convertCommand([this] { return TilesPath->text().toStdString(); },
+                   [this] { return RipPath->text().toStdString(); }, *messages_);
 }
 
 void Convert::cmdAbout_Click() {
-    messages_->show(fromView(kAboutPrompt), MessageStyle::Plain, fromView(kMessageTitle));
+    aboutCommand(*messages_);
 }
 
 void Convert::cmdInfo_Click() {
-    messages_->show(fromView(kInfoPrompt), MessageStyle::Plain, fromView(kMessageTitle));
+    infoCommand(*messages_);
 }
 
 void Convert::cmdExit_Click() {

@@ -2,6 +2,7 @@
 
 #include "message_boxes.h"
 
+#include <string>
 #include <vector>
 
 namespace quillmere {
@@ -10,12 +11,12 @@ namespace quillmere {
 class FakeMessageBoxes final : public MessageBoxes {
 public:
     struct Shown {
-        QString prompt;
+        std::string prompt;
         MessageStyle style;
-        QString title;
+        std::string title;
     };
 
-    void show(const QString& prompt, MessageStyle style, const QString& title) override {
+    void show(const std::string& prompt, MessageStyle style, const std::string& title) override {
         shown.push_back({prompt, style, title});
     }
 
