@@ -1,4 +1,5 @@
 #include "convert_window.h"
+#include "open_map.h"
 #include "quillmere/version.h"
 
 #include <QApplication>
@@ -18,7 +19,8 @@ constexpr const char* kNoDisplay =
     "on; to convert maps without one, use quillmere-tiles.\n";
 
 // Takes --help and --version before any display is needed; Qt's own options pass through.
-void parseCommandLine(int argc, char** argv) {
+// Returns the map to open, or nothing.
+QString parseCommandLine(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Converts maps' tiles into .bmp form."));
@@ -29,13 +31,20 @@ void parseCommandLine(int argc, char** argv) {
         option.setFlags(QCommandLineOption::HiddenFromHelp);
         parser.addOption(option);
     }
+    parser.addPositionalArgument(
+        QStringLiteral("MAP"),
+        QStringLiteral("A map to open: its path fills the map box, and the same name with the "
+                       "extension .BMP beside it the tile set box."),
+        QStringLiteral("[MAP]"));
     parser.process(application);
-    if (!parser.positionalArguments().isEmpty()) {
-        std::fputs("quillmere-tile-converter: takes no paths; type them into its window, or use "
-                   "quillmere-tiles to convert from the command line.\n",
+    const QStringList paths = parser.positionalArguments();
+    if (paths.size() > 1) {
+        std::fputs("quillmere-tile-converter: too many paths: give one map, or none\n"
+                   "Try 'quillmere-tile-converter --help' for more information.\n",
                    stderr);
         std::exit(2);
     }
+    return paths.value(0);
 }
 
 // While Qt looks for a display, its complaints are held back; if it finds none, one plain
@@ -108,8 +117,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(QString::fromLatin1(quillmere::kVersion));
     QCoreApplication::setOrganizationName(QStringLiteral("QuillMere"));
     // The usual start has no arguments and is spared a second application object.
-    if (argc > 1)
-        parseCommandLine(argc, argv);
+    const QString map = argc > 1 ? parseCommandLine(argc, argv) : QString();
 
     previousHandler = qInstallMessageHandler(holdBackStartupMessages);
     QApplication application(argc, argv);
@@ -119,6 +127,8 @@ int main(int argc, char** argv) {
     heldBack.clear();
 
     quillmere::Convert window;
+    if (!map.isEmpty())
+        quillmere::openMap(window, map);
     new AfterFirstFrame(&window, [] {
         if (qEnvironmentVariableIsSet("QUILLMERE_REPORT_FIRST_FRAME"))
             reportFirstFrame();
