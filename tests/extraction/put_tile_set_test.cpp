@@ -105,6 +105,22 @@ TEST(PutTileSet, KeepsTheMapsModeAndSaysThatItsOtherNamesHoldTheOldMap) {
 #endif
 }
 
+#ifndef _WIN32
+TEST(PutTileSet, WritesThroughASymbolicLinkToTheMapAndKeepsTheLink) {
+    Scene scene;
+    scene.writeFiles();
+    std::filesystem::create_symlink("Map.LVL", scene.folder / "Link.LVL");
+
+    const PutResult result = PutTileSet(scene.tileSetPath, scene.folder / "Link.LVL");
+
+    EXPECT_EQ(result.outcome, PutOutcome::Complete) << describePut(result, "T", "Link.LVL");
+    EXPECT_TRUE(std::filesystem::is_symlink(scene.folder / "Link.LVL"));
+    Bytes expected = scene.tileSet;
+    expected.insert(expected.end(), scene.map.begin() + kTileSetLength, scene.map.end());
+    EXPECT_EQ(readFile(scene.mapPath), expected);
+}
+#endif
+
 struct RefusalCase {
     const char* name;
     std::function<void(Scene&)> setup;
