@@ -110,7 +110,8 @@ std::string helpText() {
                "\n"
                "Exit status: 0 when every tile set was written (a map too short for a\n"
                "whole tile set is warned about on standard error), 1 when any map\n"
-               "failed or --put refused or failed, 2 for a usage error.\n"
+               "failed or --put refused or failed, 2 for a usage error, 3 when the\n"
+               "tile sets were written but their report could not be.\n"
                "\n"
                "quillmere-tiles ") +
            kVersion + "\n";

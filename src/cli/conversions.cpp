@@ -13,21 +13,35 @@
 #include <optional>
 #include <thread>
 
+#ifdef _WIN32
+#include "windows_console.h"
+#endif
+
 namespace quillmere::cli {
 namespace {
 
 constexpr std::string_view kProgram = "quillmere-tiles";
-constexpr std::string_view kClearLine = "\r\033[K";
+#ifdef _WIN32
+std::string_view clearLine() {
+    return clearLineText();
+}
+#else
+std::string_view clearLine() {
+    return "\r\033[K";
+}
+#endif
 // Each conversion waits mostly on its flush to disk; a few at once overlap those waits.
 constexpr std::size_t kConversionsAtOnce = 8;
 
 void report(const TileSetResult& result, const std::string& map, const std::string& output,
             std::ostream& out, std::ostream& err) {
-    const std::string prompt = describeResult(result, map, output);
+    // Names go to a terminal: their control characters are shown, never acted on.
+    const std::string prompt = describeResult(result, visibleName(map), visibleName(output));
+    const std::string title = completionTitle(visibleName(map), visibleName(output));
     if (result.outcome != TileSetOutcome::Failed && !deservesWarning(result))
-        out << completionTitle(map, output) << ": " << prompt << '\n';
+        out << title << ": " << prompt << '\n';
     else
-        err << kProgram << ": " << completionTitle(map, output) << ": " << prompt << '\n';
+        err << kProgram << ": " << title << ": " << prompt << '\n';
 }
 
 // Converts the maps of a batch a few at a time, while the caller reports them in their order.
@@ -155,12 +169,12 @@ int convertMany(const Invocation& invocation, std::ostream& out, std::ostream& e
     bool anyFailed = false;
     for (std::size_t index = 0; index < maps.size(); ++index) {
         if (showProgress)
-            err << kClearLine << kProgram << ": " << index + 1 << " of " << maps.size() << ": "
-                << maps[index] << std::flush;
+            err << clearLine() << kProgram << ": " << index + 1 << " of " << maps.size() << ": "
+                << visibleName(maps[index]) << std::flush;
         const TileSetResult result = batch.take(index);
         anyFailed = anyFailed || result.outcome == TileSetOutcome::Failed;
         if (showProgress)
-            err << kClearLine << std::flush;
+            err << clearLine() << std::flush;
         report(result, maps[index], batch.output(index), out, err);
     }
     // Until its folder is on disk, a renamed output could still vanish in a power cut.
@@ -174,8 +188,10 @@ int convertMany(const Invocation& invocation, std::ostream& out, std::ostream& e
 int putTileSet(const std::string& tileSet, const std::string& map, std::ostream& out,
                std::ostream& err) {
     const PutResult result = PutTileSet(tileSet, map);
-    const std::string line =
-        completionTitle(tileSet, map) + ": " + describePut(result, tileSet, map) + '\n';
+    const std::string shownTileSet = visibleName(tileSet);
+    const std::string shownMap = visibleName(map);
+    const std::string line = completionTitle(shownTileSet, shownMap) + ": " +
+                             describePut(result, shownTileSet, shownMap) + '\n';
     if (result.outcome == PutOutcome::Complete && result.otherNames == 0)
         out << line;
     else

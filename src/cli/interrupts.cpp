@@ -6,6 +6,9 @@
 #include <string>
 
 #ifdef _WIN32
+#include "windows_console.h"
+
+#include <windows.h>
 #else
 #include <csignal>
 #include <cstring>
@@ -66,6 +69,59 @@ InterruptWatch::~InterruptWatch() {
     stopping.store(true);
     pthread_kill(watcher_.native_handle(), SIGTERM);
     watcher_.join();
+}
+
+#else
+
+namespace {
+
+std::atomic<bool> progressLine{false};
+
+// Windows runs this on a thread of its own, which may take the locks the writers take.
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    const char* cause = nullptr;
+    UINT status = 0;
+    switch (event) {
+    case CTRL_C_EVENT:
+        cause = "Ctrl+C";
+        status = 130;
+        break;
+    case CTRL_BREAK_EVENT:
+        cause = "Ctrl+Break";
+        status = 130;
+        break;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        cause = "the console closing";
+        status = 129;
+        break;
+    default:
+        return FALSE;
+    }
+    files::abandonTemporaries();
+    std::string line(progressLine.load() ? clearLineText() : std::string_view());
+    line += "quillmere-tiles: interrupted by ";
+    line += cause;
+    line += "; every output is whole, as it was or converted.\n";
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()),
+                &written, nullptr);
+    restoreConsole();
+    // Not ExitProcess: the writers' threads may hold the runtime's locks that it would take.
+    ::TerminateProcess(::GetCurrentProcess(), status);
+    return TRUE;
+}
+
+} // namespace
+
+InterruptWatch::InterruptWatch(bool progressLineShown) {
+    progressLine.store(progressLineShown);
+    ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+InterruptWatch::~InterruptWatch() {
+    ::SetConsoleCtrlHandler(onConsoleEvent, FALSE);
 }
 
 #endif

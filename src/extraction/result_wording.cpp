@@ -103,6 +103,17 @@ std::string otherNamesNote(std::uint64_t otherNames, std::string_view outputPath
     return note;
 }
 
+void appendEscape(std::string& shown, unsigned char control) {
+    constexpr std::string_view kLetters = "abtnvfr"; // for the controls 7 to 13
+    shown += '\\';
+    if (control >= '\a' && control <= '\r') {
+        shown += kLetters[static_cast<std::size_t>(control - '\a')];
+        return;
+    }
+    for (const int shift : {6, 3, 0})
+        shown += static_cast<char>('0' + ((control >> shift) & 7));
+}
+
 } // namespace
 
 std::string describePut(const PutResult& result, std::string_view tileSetPath,
@@ -122,6 +133,25 @@ std::string describePut(const PutResult& result, std::string_view tileSetPath,
         break;
     }
     return putFailurePrompt(result, result.file == PutFile::Map ? mapPath : tileSetPath);
+}
+
+std::string visibleName(std::string_view name) {
+    std::string shown;
+    shown.reserve(name.size());
+    for (std::size_t at = 0; at < name.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(name[at]);
+        // U+0080 to U+009F are 0xC2 0x80 to 0xC2 0x9F in UTF-8.
+        const bool c1Control = byte == 0xC2 && at + 1 < name.size() &&
+                               (static_cast<unsigned char>(name[at + 1]) & 0xE0) == 0x80;
+        if (byte >= 0x20 && byte != 0x7F && !c1Control) {
+            shown += name[at];
+            continue;
+        }
+        appendEscape(shown, byte);
+        if (c1Control)
+            appendEscape(shown, static_cast<unsigned char>(name[++at]));
+    }
+    return shown;
 }
 
 std::string completionTitle(std::string_view mapPath, std::string_view outputPath) {

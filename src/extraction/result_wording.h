@@ -28,6 +28,12 @@ bool deservesWarning(const TileSetResult& result);
 std::string describePut(const PutResult& result, std::string_view tileSetPath,
                         std::string_view mapPath);
 
+// A name as it may be shown to a person, in a terminal or a window: control characters, which
+// could split a line or steer a terminal, become visible escapes as `ls -b` writes them (\n,
+// \t, \033, and the UTF-8 C1 controls as \302\233); everything else, backslashes included,
+// stays as it is.
+std::string visibleName(std::string_view name);
+
 // 49713 as "49,713".
 std::string groupedDigits(std::size_t number);
 

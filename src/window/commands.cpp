@@ -14,8 +14,9 @@ void convertCommand(const PathText& mapPathText, const PathText& outputPathText,
                     MessageBoxes& messages) {
     const TileSetResult result = RipBMP(mapPathText(), outputPathText());
 
-    const std::string map = mapPathText();
-    const std::string output = outputPathText();
+    // A name typed or dropped with control characters in it is shown with them made visible.
+    const std::string map = visibleName(mapPathText());
+    const std::string output = visibleName(outputPathText());
     messages.show(describeResult(result, map, output), messageStyleFor(result),
                   completionTitle(map, output));
 }

@@ -1,7 +1,9 @@
 // Runs the real quillmere-tiles, the way a script would.
 
+#include "named_rows.h"
 #include "run_process.h"
 #include "tile_set.h"
+#include "tile_set_of.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -14,18 +16,13 @@ using testing::patternBytes;
 using testing::readFile;
 using testing::runProcess;
 using testing::TempFolder;
+using testing::tileSetOf;
 using testing::writeFile;
 
 testing::ProcessResult tiles(const std::vector<std::string>& arguments, const TempFolder& folder) {
     std::vector<std::string> command{QUILLMERE_TILES_EXE};
     command.insert(command.end(), arguments.begin(), arguments.end());
     return runProcess(command, folder.path().string());
-}
-
-Bytes firstBytes(const Bytes& bytes, std::size_t count) {
-    Bytes head(count, 0);
-    std::copy_n(bytes.begin(), std::min(count, bytes.size()), head.begin());
-    return head;
 }
 
 TEST(QuillmereTiles, ConvertsOneMapAndSaysSoOnStandardOutput) {
@@ -38,7 +35,7 @@ TEST(QuillmereTiles, ConvertsOneMapAndSaysSoOnStandardOutput) {
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.out, "Map.LVL -> Tiles.BMP: Operation Complete.\n");
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(readFile(folder / "Tiles.BMP"), firstBytes(map, kTileSetLength));
+    EXPECT_EQ(readFile(folder / "Tiles.BMP"), tileSetOf(map));
 }
 
 TEST(QuillmereTiles, WarnsAboutAShortMapButSucceeds) {
@@ -77,30 +74,43 @@ TEST(QuillmereTiles, TakesNamesThatLookLikeOptionsAfterDoubleDash) {
     EXPECT_EQ(readFile(folder / "-tiles.BMP").size(), kTileSetLength);
 }
 
-TEST(QuillmereTiles, RejectsWrongUsageWithStatusTwo) {
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{}, "missing the map and output paths"},
-        {{"Map.LVL"}, "missing the output path"},
-        {{"a", "b", "c"}, "too many paths"},
-        {{"--frobnicate", "a", "b"}, "unknown option '--frobnicate'"},
-        {{"-d"}, "needs a folder"},
-        {{"-d", "out"}, "no map files given"},
-        {{"-d", "out", "--output-dir=other", "a"}, "more than once"},
-        {{"--put"}, "--put needs the tile set and the map paths"},
-        {{"--put", "Tiles.BMP"}, "missing the map path after 'Tiles.BMP'"},
-        {{"--put", "a", "b", "c"}, "--put takes one tile set and one map"},
-        {{"--put", "-d", "out", "a", "b"}, "--put and --output-dir cannot be used together"},
-    };
-    for (const auto& [arguments, complaint] : cases) {
-        SCOPED_TRACE(complaint);
-        TempFolder folder;
-        const auto run = tiles(arguments, folder);
-        EXPECT_EQ(run.exitStatus, 2);
-        EXPECT_NE(run.err.find(complaint), std::string::npos) << run.err;
-        EXPECT_NE(run.err.find("--help"), std::string::npos) << run.err;
-        EXPECT_TRUE(folder.names().empty());
-    }
+struct UsageRow {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::string complaint;
+    QUILLMERE_PRINTS_ROW_NAME(UsageRow)
+};
+
+class QuillmereTilesUsage : public ::testing::TestWithParam<UsageRow> {};
+
+TEST_P(QuillmereTilesUsage, RejectsWrongUsageWithStatusTwo) {
+    TempFolder folder;
+    const auto run = tiles(GetParam().arguments, folder);
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find(GetParam().complaint), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("--help"), std::string::npos) << run.err;
+    EXPECT_TRUE(folder.names().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    WrongUsage, QuillmereTilesUsage,
+    ::testing::Values(
+        UsageRow{"no_paths", {}, "missing the map and output paths"},
+        UsageRow{"map_only", {"Map.LVL"}, "missing the output path"},
+        UsageRow{"three_paths", {"a", "b", "c"}, "too many paths"},
+        UsageRow{"unknown_option", {"--frobnicate", "a", "b"}, "unknown option '--frobnicate'"},
+        UsageRow{"folder_missing", {"-d"}, "needs a folder"},
+        UsageRow{"no_maps", {"-d", "out"}, "no map files given"},
+        UsageRow{"two_folders", {"-d", "out", "--output-dir=other", "a"}, "more than once"},
+        UsageRow{"put_without_paths", {"--put"}, "--put needs the tile set and the map paths"},
+        UsageRow{
+            "put_tile_set_only", {"--put", "Tiles.BMP"}, "missing the map path after 'Tiles.BMP'"},
+        UsageRow{
+            "put_three_paths", {"--put", "a", "b", "c"}, "--put takes one tile set and one map"},
+        UsageRow{"put_into_a_folder",
+                 {"--put", "-d", "out", "a", "b"},
+                 "--put and --output-dir cannot be used together"}),
+    testing::rowName<UsageRow>);
 
 TEST(QuillmereTiles, HelpDescribesBothForms) {
     TempFolder folder;
@@ -170,10 +180,95 @@ TEST(QuillmereTiles, ConvertsManyMapsIntoAFolderAndGoesOnPastFailures) {
               "file \"maps/Missing.LVL\": No such file or directory.\n"
               "quillmere-tiles: maps/other/Castle.LVL -> out/Castle.BMP: Could not write the "
               "tile set \"out/Castle.BMP\": an earlier map in this run wrote it already.\n");
-    EXPECT_EQ(readFile(folder / "out/Castle.BMP"), firstBytes(castle, kTileSetLength));
-    EXPECT_EQ(readFile(folder / "out/cave.level.BMP"), firstBytes(cave, kTileSetLength));
+    EXPECT_EQ(readFile(folder / "out/Castle.BMP"), tileSetOf(castle));
+    EXPECT_EQ(readFile(folder / "out/cave.level.BMP"), tileSetOf(cave));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "out"), {}), 2);
 }
+
+TEST(QuillmereTiles, ShowsControlCharactersInNamesAsEscapesOneLineEach) {
+    TempFolder folder;
+    std::filesystem::create_directories(folder / "maps");
+    std::filesystem::create_directory(folder / "out");
+    writeFile(folder / "maps/evil\033]0;OWNED\007\033[2J.LVL", patternBytes(50000, 7));
+    writeFile(folder / "maps/two\nlines.LVL", patternBytes(50000, 8));
+
+    const auto run = tiles({"-d", "out", "maps/evil\033]0;OWNED\007\033[2J.LVL",
+                            "maps/two\nlines.LVL", "maps/gone\r.LVL"},
+                           folder);
+
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.out,
+              "maps/evil\\033]0;OWNED\\a\\033[2J.LVL -> out/evil\\033]0;OWNED\\a\\033[2J.BMP: "
+              "Operation Complete.\n"
+              "maps/two\\nlines.LVL -> out/two\\nlines.BMP: Operation Complete.\n");
+    EXPECT_EQ(run.err, "quillmere-tiles: maps/gone\\r.LVL -> out/gone\\r.BMP: Could not read the "
+                       "map file \"maps/gone\\r.LVL\": No such file or directory.\n");
+    EXPECT_EQ(readFile(folder / "out/two\nlines.BMP").size(), kTileSetLength);
+}
+
+struct LostReportRow {
+    const char* name;
+    testing::StandardOutput output;
+    std::vector<std::string> arguments; // a batch's maps follow when `batch` is set
+    bool batch;
+    int exitStatus;
+    std::string err;
+    QUILLMERE_PRINTS_ROW_NAME(LostReportRow)
+};
+
+class QuillmereTilesLostReport : public ::testing::TestWithParam<LostReportRow> {};
+
+// The tile sets are written all the same, none with a report in it; the lost report is said
+// on standard error. A batch this long has its reports written while maps are converted.
+TEST_P(QuillmereTilesLostReport, SaysSoAndExitsWithItsOwnStatus) {
+    const LostReportRow& row = GetParam();
+    TempFolder folder;
+    std::filesystem::create_directory(folder / "out");
+    std::vector<std::string> command{QUILLMERE_TILES_EXE};
+    command.insert(command.end(), row.arguments.begin(), row.arguments.end());
+    constexpr unsigned kMaps = 150;
+    for (unsigned map = 0; row.batch && map < kMaps; ++map) {
+        writeFile(folder / ("map" + std::to_string(map) + ".LVL"), patternBytes(50000, map));
+        command.push_back("map" + std::to_string(map) + ".LVL");
+    }
+
+    const auto run = testing::ChildProcess(command, folder.path().string(), {}, row.output).wait();
+
+    EXPECT_EQ(run.exitStatus, row.exitStatus);
+    EXPECT_EQ(run.err, row.err);
+    for (unsigned map = 0; row.batch && map < kMaps; ++map)
+        EXPECT_TRUE(readFile(folder / ("out/map" + std::to_string(map) + ".BMP")) ==
+                    tileSetOf(patternBytes(50000, map)))
+            << "map" << map;
+}
+
+constexpr const char* kClosed =
+    "quillmere-tiles: could not write its report to standard output: Bad file descriptor.\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, QuillmereTilesLostReport,
+    ::testing::Values(
+        LostReportRow{
+            "closed_output", testing::StandardOutput::Closed, {"-d", "out"}, true, 3, kClosed},
+        LostReportRow{"reader_gone",
+                      testing::StandardOutput::ReaderGone,
+                      {"-d", "out"},
+                      true,
+                      3,
+                      "quillmere-tiles: could not write its report to standard output: Broken "
+                      "pipe.\n"},
+        LostReportRow{"a_failed_map_keeps_status_one",
+                      testing::StandardOutput::Closed,
+                      {"-d", "out", "Missing.LVL"},
+                      true,
+                      1,
+                      std::string("quillmere-tiles: Missing.LVL -> out/Missing.BMP: Could not "
+                                  "read the map file \"Missing.LVL\": No such file or "
+                                  "directory.\n") +
+                          kClosed},
+        LostReportRow{
+            "version", testing::StandardOutput::Closed, {"--version"}, false, 3, kClosed}),
+    testing::rowName<LostReportRow>);
 
 TEST(QuillmereTiles, ABatchReportsInTheMapsOrderAndAFailedMapFreesItsOutput) {
     TempFolder folder;
@@ -203,7 +298,7 @@ TEST(QuillmereTiles, ABatchReportsInTheMapsOrderAndAFailedMapFreesItsOutput) {
                            "\"out/Shared.BMP\": an earlier map in this run wrote it already."),
               std::string::npos)
         << run.err;
-    EXPECT_EQ(readFile(folder / "out/Shared.BMP"), firstBytes(shared, kTileSetLength));
+    EXPECT_EQ(readFile(folder / "out/Shared.BMP"), tileSetOf(shared));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "out"), {}), 41);
 }
 

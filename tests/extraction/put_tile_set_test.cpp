@@ -1,3 +1,4 @@
+#include "named_rows.h"
 #include "put_tile_set.h"
 #include "result_wording.h"
 #include "temp_folder.h"
@@ -12,6 +13,7 @@ namespace {
 using testing::Bytes;
 using testing::patternBytes;
 using testing::readFile;
+using testing::rowName;
 using testing::TempFolder;
 using testing::writeFile;
 
@@ -125,111 +127,124 @@ struct RefusalCase {
     const char* name;
     std::function<void(Scene&)> setup;
     std::string prompt; // with the paths "T" and "M"
+    QUILLMERE_PRINTS_ROW_NAME(RefusalCase)
 };
 
-TEST(PutTileSet, RefusesFilesThatDoNotFitTogetherAndLeavesBothAlone) {
-    const std::vector<RefusalCase> cases = {
-        {"tile set one byte short", [](Scene& s) { s.tileSet.pop_back(); },
-         "The tile set \"T\" has 49,712 bytes, not the 49,713 of a map's tile set."},
-        {"tile set one byte long", [](Scene& s) { s.tileSet.push_back(0); },
-         "The tile set \"T\" has 49,714 bytes, not the 49,713 of a map's tile set."},
-        {"tile set empty", [](Scene& s) { s.tileSet.clear(); },
-         "The tile set \"T\" has 0 bytes, not the 49,713 of a map's tile set."},
-        {"tile set not a bitmap", [](Scene& s) { s.tileSet[1] = 'X'; },
-         "The tile set \"T\" is not a .bmp file: it does not start with \"BM\"."},
-        {"map shorter than a tile set", [](Scene& s) { s.map.resize(kTileSetLength - 1); },
-         "The map file \"M\" has only 49,712 bytes, fewer than the 49,713 of the tile set it "
-         "starts with."},
-        {"map not starting with a bitmap", [](Scene& s) { s.map[0] = 'b'; },
-         "The map file \"M\" does not start with a tile set: its first bytes are not \"BM\", as "
-         "a .bmp file's are."},
-        {"file size", [](Scene& s) { setField(s.tileSet, 2, 4, 49714); },
-         "The tile set \"T\" is not laid out like the one in the map file \"M\": its file size "
-         "is 49714, the map's is 49713."},
-        {"pixel data offset", [](Scene& s) { setField(s.tileSet, 10, 4, 54); },
-         "The tile set \"T\" is not laid out like the one in the map file \"M\": its pixel data "
-         "offset is 54, the map's is 561."},
-        {"header size", [](Scene& s) { setField(s.tileSet, 14, 4, 124); },
-         "The tile set \"T\" is not laid out like the one in the map file \"M\": its header "
-         "size is 124, the map's is 40."},
-        {"width", [](Scene& s) { setField(s.tileSet, 18, 4, 64); },
-         "The tile set \"T\" is not laid out like the one in the map file \"M\": its width is "
-         "64, the map's is 128."},
-        {"height, top-down",
-         [](Scene& s) { setField(s.tileSet, 22, 4, static_cast<std::uint32_t>(-128)); },
-         "The tile set \"T\" is not laid out like the one in the map file \"M\": its height is "
-         "-128, the map's is 128."},
-        {"planes", [](Scene& s) { setField(s.tileSet, 26, 2, 2); },
-         "The tile set \"T\" is not laid out like the one in the map file \"M\": its planes is "
-         "2, the map's is 1."},
-        {"bits per pixel", [](Scene& s) { setField(s.tileSet, 28, 2, 8); },
-         "The tile set \"T\" is not laid out like the one in the map file \"M\": its bits per "
-         "pixel is 8, the map's is 24."},
-        {"compression", [](Scene& s) { setField(s.tileSet, 30, 4, 1); },
-         "The tile set \"T\" is not laid out like the one in the map file \"M\": its "
-         "compression is 1, the map's is 0."},
-        {"same path", [](Scene& s) { s.tileSetPath = s.mapPath; },
-         "The tile set \"T\" and the map file \"M\" are the same file."},
-        {"same file by a hard link", [](Scene& s) { s.tileSetIsTheMapsHardLink = true; },
-         "The tile set \"T\" and the map file \"M\" are the same file."},
-    };
-    for (const auto& row : cases) {
-        SCOPED_TRACE(row.name);
-        Scene scene;
-        row.setup(scene);
-        scene.writeFiles();
-        const Bytes mapBefore = readFile(scene.folder / "Map.LVL");
-        const Bytes tileSetBefore = readFile(scene.folder / "Tiles.BMP");
+class PutTileSetRefusals : public ::testing::TestWithParam<RefusalCase> {};
 
-        const PutResult result = PutTileSet(scene.tileSetPath, scene.mapPath);
+TEST_P(PutTileSetRefusals, NameTheMismatchAndLeaveBothFilesAlone) {
+    Scene scene;
+    GetParam().setup(scene);
+    scene.writeFiles();
+    const Bytes mapBefore = readFile(scene.folder / "Map.LVL");
+    const Bytes tileSetBefore = readFile(scene.folder / "Tiles.BMP");
 
-        EXPECT_EQ(result.outcome, PutOutcome::Refused);
-        EXPECT_EQ(describePut(result, "T", "M"), row.prompt);
-        EXPECT_EQ(readFile(scene.folder / "Map.LVL"), mapBefore);
-        EXPECT_EQ(readFile(scene.folder / "Tiles.BMP"), tileSetBefore);
-        EXPECT_EQ(scene.folder.names(), (std::set<std::string>{"Map.LVL", "Tiles.BMP"}));
-    }
+    const PutResult result = PutTileSet(scene.tileSetPath, scene.mapPath);
+
+    EXPECT_EQ(result.outcome, PutOutcome::Refused);
+    EXPECT_EQ(describePut(result, "T", "M"), GetParam().prompt);
+    EXPECT_EQ(readFile(scene.folder / "Map.LVL"), mapBefore);
+    EXPECT_EQ(readFile(scene.folder / "Tiles.BMP"), tileSetBefore);
+    EXPECT_EQ(scene.folder.names(), (std::set<std::string>{"Map.LVL", "Tiles.BMP"}));
 }
 
-TEST(PutTileSet, AMapThatChangedAfterItWasReadIsLeftAlone) {
-    const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> cases = {
-        {"grown",
-         [](const std::string& map) {
-             Bytes longer = sampleMap(2);
-             longer.push_back(0);
-             writeFile(map, longer);
-         }},
-        {"rewritten, same size",
-         [](const std::string& map) {
-             writeFile(map, sampleMap(3));
-             std::filesystem::last_write_time(map, std::filesystem::last_write_time(map) +
-                                                       std::chrono::seconds(2));
-         }},
-        {"replaced by another file",
-         [](const std::string& map) {
-             writeFile(map + ".new", sampleMap(4));
-             std::filesystem::rename(map + ".new", map);
-         }},
-    };
-    for (const auto& [name, changeMap] : cases) {
-        SCOPED_TRACE(name);
-        Scene scene;
-        scene.writeFiles();
+const RefusalCase kRefusals[] = {
+    {"tile_set_one_byte_short", [](Scene& s) { s.tileSet.pop_back(); },
+     "The tile set \"T\" has 49,712 bytes, not the 49,713 of a map's tile set."},
+    {"tile_set_one_byte_long", [](Scene& s) { s.tileSet.push_back(0); },
+     "The tile set \"T\" has 49,714 bytes, not the 49,713 of a map's tile set."},
+    {"tile_set_empty", [](Scene& s) { s.tileSet.clear(); },
+     "The tile set \"T\" has 0 bytes, not the 49,713 of a map's tile set."},
+    {"tile_set_not_a_bitmap", [](Scene& s) { s.tileSet[1] = 'X'; },
+     "The tile set \"T\" is not a .bmp file: it does not start with \"BM\"."},
+    {"map_shorter_than_a_tile_set", [](Scene& s) { s.map.resize(kTileSetLength - 1); },
+     "The map file \"M\" has only 49,712 bytes, fewer than the 49,713 of the tile set it "
+     "starts with."},
+    {"map_not_starting_with_a_bitmap", [](Scene& s) { s.map[0] = 'b'; },
+     "The map file \"M\" does not start with a tile set: its first bytes are not \"BM\", as "
+     "a .bmp file's are."},
+    {"other_file_size", [](Scene& s) { setField(s.tileSet, 2, 4, 49714); },
+     "The tile set \"T\" is not laid out like the one in the map file \"M\": its file size "
+     "is 49714, the map's is 49713."},
+    {"other_pixel_data_offset", [](Scene& s) { setField(s.tileSet, 10, 4, 54); },
+     "The tile set \"T\" is not laid out like the one in the map file \"M\": its pixel data "
+     "offset is 54, the map's is 561."},
+    {"other_header_size", [](Scene& s) { setField(s.tileSet, 14, 4, 124); },
+     "The tile set \"T\" is not laid out like the one in the map file \"M\": its header "
+     "size is 124, the map's is 40."},
+    {"other_width", [](Scene& s) { setField(s.tileSet, 18, 4, 64); },
+     "The tile set \"T\" is not laid out like the one in the map file \"M\": its width is "
+     "64, the map's is 128."},
+    {"other_height_top_down",
+     [](Scene& s) { setField(s.tileSet, 22, 4, static_cast<std::uint32_t>(-128)); },
+     "The tile set \"T\" is not laid out like the one in the map file \"M\": its height is "
+     "-128, the map's is 128."},
+    {"other_planes", [](Scene& s) { setField(s.tileSet, 26, 2, 2); },
+     "The tile set \"T\" is not laid out like the one in the map file \"M\": its planes is "
+     "2, the map's is 1."},
+    {"other_bits_per_pixel", [](Scene& s) { setField(s.tileSet, 28, 2, 8); },
+     "The tile set \"T\" is not laid out like the one in the map file \"M\": its bits per "
+     "pixel is 8, the map's is 24."},
+    {"other_compression", [](Scene& s) { setField(s.tileSet, 30, 4, 1); },
+     "The tile set \"T\" is not laid out like the one in the map file \"M\": its "
+     "compression is 1, the map's is 0."},
+    {"same_path", [](Scene& s) { s.tileSetPath = s.mapPath; },
+     "The tile set \"T\" and the map file \"M\" are the same file."},
+    {"same_file_by_a_hard_link", [](Scene& s) { s.tileSetIsTheMapsHardLink = true; },
+     "The tile set \"T\" and the map file \"M\" are the same file."},
+};
 
-        auto prepared = preparePut(scene.tileSetPath, scene.mapPath);
-        ASSERT_TRUE(std::holds_alternative<PreparedPut>(prepared));
-        changeMap(scene.mapPath);
-        const Bytes changed = readFile(scene.mapPath);
-        const PutResult result = replaceMap(std::get<PreparedPut>(prepared));
+INSTANTIATE_TEST_SUITE_P(Refusals, PutTileSetRefusals, ::testing::ValuesIn(kRefusals),
+                         rowName<RefusalCase>);
 
-        EXPECT_EQ(result.outcome, PutOutcome::MapChanged);
-        EXPECT_EQ(describePut(result, "T", "M"),
-                  "The map file \"M\" changed while the tile set was being put into it, so it "
-                  "was left alone; run again to put the tile set into the map as it is now.");
-        EXPECT_EQ(readFile(scene.mapPath), changed);
-        EXPECT_EQ(scene.folder.names(), (std::set<std::string>{"Map.LVL", "Tiles.BMP"}));
-    }
+struct ChangeCase {
+    const char* name;
+    std::function<void(const std::string&)> changeMap;
+    QUILLMERE_PRINTS_ROW_NAME(ChangeCase)
+};
+
+class PutTileSetChangedMap : public ::testing::TestWithParam<ChangeCase> {};
+
+TEST_P(PutTileSetChangedMap, IsLeftAloneWhenItChangedAfterItWasRead) {
+    Scene scene;
+    scene.writeFiles();
+
+    auto prepared = preparePut(scene.tileSetPath, scene.mapPath);
+    ASSERT_TRUE(std::holds_alternative<PreparedPut>(prepared));
+    GetParam().changeMap(scene.mapPath);
+    const Bytes changed = readFile(scene.mapPath);
+    const PutResult result = replaceMap(std::get<PreparedPut>(prepared));
+
+    EXPECT_EQ(result.outcome, PutOutcome::MapChanged);
+    EXPECT_EQ(describePut(result, "T", "M"),
+              "The map file \"M\" changed while the tile set was being put into it, so it "
+              "was left alone; run again to put the tile set into the map as it is now.");
+    EXPECT_EQ(readFile(scene.mapPath), changed);
+    EXPECT_EQ(scene.folder.names(), (std::set<std::string>{"Map.LVL", "Tiles.BMP"}));
 }
+
+const ChangeCase kChanges[] = {
+    {"grown",
+     [](const std::string& map) {
+         Bytes longer = sampleMap(2);
+         longer.push_back(0);
+         writeFile(map, longer);
+     }},
+    {"rewritten_same_size",
+     [](const std::string& map) {
+         writeFile(map, sampleMap(3));
+         std::filesystem::last_write_time(map, std::filesystem::last_write_time(map) +
+                                                   std::chrono::seconds(2));
+     }},
+    {"replaced_by_another_file",
+     [](const std::string& map) {
+         writeFile(map + ".new", sampleMap(4));
+         std::filesystem::rename(map + ".new", map);
+     }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Changes, PutTileSetChangedMap, ::testing::ValuesIn(kChanges),
+                         rowName<ChangeCase>);
 
 TEST(PutTileSet, AFileThatCannotBeReadIsNamedWithTheReason) {
     Scene scene;

@@ -1,3 +1,4 @@
+#include "named_rows.h"
 #include "result_wording.h"
 
 #include <gtest/gtest.h>
@@ -5,12 +6,15 @@
 namespace quillmere {
 namespace {
 
-struct WordingCase {
+using testing::rowName;
+
+struct WordingRow {
     const char* name;
     TileSetResult result;
     std::string mapPath;
     std::string outputPath;
     std::string prompt;
+    QUILLMERE_PRINTS_ROW_NAME(WordingRow)
 };
 
 TileSetResult withOtherNames(TileSetResult result, std::uint64_t otherNames) {
@@ -18,43 +22,83 @@ TileSetResult withOtherNames(TileSetResult result, std::uint64_t otherNames) {
     return result;
 }
 
-TEST(DescribeResult, SaysWhatHappenedInOneSentenceNamingThePath) {
-    const std::vector<WordingCase> cases = {
-        {"complete", TileSetResult::complete(), "Map.LVL", "Tiles.BMP", "Operation Complete."},
-        {"short map", TileSetResult::shortMap(40000), "Map.LVL", "Tiles.BMP",
-         "Operation Complete. The map file held only 40,000 of the tile set's 49,713 bytes; "
-         "the last 9,713 bytes are zeros."},
-        {"one byte short", TileSetResult::shortMap(49712), "Map.LVL", "Tiles.BMP",
-         "Operation Complete. The map file held only 49,712 of the tile set's 49,713 bytes; "
-         "the last 1 byte is zero."},
-        {"empty map", TileSetResult::shortMap(0), "Map.LVL", "Tiles.BMP",
-         "Operation Complete. The map file is empty, so all 49,713 bytes of the tile set are "
-         "zeros."},
-        {"output had a hard link", withOtherNames(TileSetResult::complete(), 1), "Map.LVL",
-         "Tiles.BMP",
-         "Operation Complete. The old \"Tiles.BMP\" had 1 other name (a hard link), which still "
-         "holds the old tile set."},
-        {"short map, output had hard links", withOtherNames(TileSetResult::shortMap(0), 2),
-         "Map.LVL", "Tiles.BMP",
-         "Operation Complete. The map file is empty, so all 49,713 bytes of the tile set are "
-         "zeros. The old \"Tiles.BMP\" had 2 other names (hard links), which still hold the old "
-         "tile set."},
-        {"map missing", TileSetResult::failed(FileRole::Map, {}, "No such file or directory"),
-         "Map.LVL", "Tiles.BMP",
-         "Could not read the map file \"Map.LVL\": No such file or directory."},
-        {"disk full", TileSetResult::failed(FileRole::Output, "while writing", "No space left"),
-         "Map.LVL", "out/Tiles.BMP",
-         "Could not write the tile set \"out/Tiles.BMP\" while writing: No space left."},
-        {"map path empty", TileSetResult::failed(FileRole::Map, {}, "no path was given"), "",
-         "Tiles.BMP", "No map file was given: the map path is empty."},
-        {"output path empty", TileSetResult::failed(FileRole::Output, {}, "no path was given"),
-         "Map.LVL", "", "No tile set file was given: the output path is empty."},
-    };
-    for (const auto& row : cases) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(describeResult(row.result, row.mapPath, row.outputPath), row.prompt);
-    }
+class DescribeResult : public ::testing::TestWithParam<WordingRow> {};
+
+TEST_P(DescribeResult, SaysWhatHappenedInOneSentenceNamingThePath) {
+    const WordingRow& row = GetParam();
+    EXPECT_EQ(describeResult(row.result, row.mapPath, row.outputPath), row.prompt);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, DescribeResult,
+    ::testing::Values(
+        WordingRow{"complete", TileSetResult::complete(), "Map.LVL", "Tiles.BMP",
+                   "Operation Complete."},
+        WordingRow{"short_map", TileSetResult::shortMap(40000), "Map.LVL", "Tiles.BMP",
+                   "Operation Complete. The map file held only 40,000 of the tile set's 49,713 "
+                   "bytes; the last 9,713 bytes are zeros."},
+        WordingRow{"one_byte_short", TileSetResult::shortMap(49712), "Map.LVL", "Tiles.BMP",
+                   "Operation Complete. The map file held only 49,712 of the tile set's 49,713 "
+                   "bytes; the last 1 byte is zero."},
+        WordingRow{"empty_map", TileSetResult::shortMap(0), "Map.LVL", "Tiles.BMP",
+                   "Operation Complete. The map file is empty, so all 49,713 bytes of the tile "
+                   "set are zeros."},
+        WordingRow{"output_had_a_hard_link", withOtherNames(TileSetResult::complete(), 1),
+                   "Map.LVL", "Tiles.BMP",
+                   "Operation Complete. The old \"Tiles.BMP\" had 1 other name (a hard link), "
+                   "which still holds the old tile set."},
+        WordingRow{"short_map_output_had_hard_links", withOtherNames(TileSetResult::shortMap(0), 2),
+                   "Map.LVL", "Tiles.BMP",
+                   "Operation Complete. The map file is empty, so all 49,713 bytes of the tile "
+                   "set are zeros. The old \"Tiles.BMP\" had 2 other names (hard links), which "
+                   "still hold the old tile set."},
+        WordingRow{"map_missing",
+                   TileSetResult::failed(FileRole::Map, {}, "No such file or directory"), "Map.LVL",
+                   "Tiles.BMP",
+                   "Could not read the map file \"Map.LVL\": No such file or directory."},
+        WordingRow{"disk_full",
+                   TileSetResult::failed(FileRole::Output, "while writing", "No space left"),
+                   "Map.LVL", "out/Tiles.BMP",
+                   "Could not write the tile set \"out/Tiles.BMP\" while writing: No space "
+                   "left."},
+        WordingRow{"map_path_empty", TileSetResult::failed(FileRole::Map, {}, "no path was given"),
+                   "", "Tiles.BMP", "No map file was given: the map path is empty."},
+        WordingRow{"output_path_empty",
+                   TileSetResult::failed(FileRole::Output, {}, "no path was given"), "Map.LVL", "",
+                   "No tile set file was given: the output path is empty."}),
+    rowName<WordingRow>);
+
+struct NameRow {
+    const char* name;
+    std::string given;
+    std::string shown;
+    QUILLMERE_PRINTS_ROW_NAME(NameRow)
+};
+
+class VisibleName : public ::testing::TestWithParam<NameRow> {};
+
+TEST_P(VisibleName, ShowsControlCharactersAsEscapesAndLeavesTheRest) {
+    EXPECT_EQ(visibleName(GetParam().given), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, VisibleName,
+    ::testing::Values(
+        NameRow{"plain", "Map.LVL", "Map.LVL"},
+        NameRow{"blanks_and_backslashes", "C:\\maps\\ My Map.LVL", "C:\\maps\\ My Map.LVL"},
+        NameRow{"letters_beyond_ascii", "Zo\xC3\xAB \xE5\x9C\xB0\xE5\x9B\xB3\xC2\xA0.LVL",
+                "Zo\xC3\xAB \xE5\x9C\xB0\xE5\x9B\xB3\xC2\xA0.LVL"},
+        NameRow{"newline", "two\nlines.LVL", "two\\nlines.LVL"},
+        NameRow{"tab_and_carriage_return", "a\tb\rc", "a\\tb\\rc"},
+        NameRow{"terminal_title_and_clear", "evil\033]0;OWNED\007\033[2J.LVL",
+                "evil\\033]0;OWNED\\a\\033[2J.LVL"},
+        NameRow{"delete", "a\177b", "a\\177b"}, NameRow{"nul", std::string("a\0b", 3), "a\\000b"},
+        NameRow{"c1_control_sequence_introducer",
+                "a\xC2\x9B"
+                "2J",
+                "a\\302\\2332J"},
+        NameRow{"lead_byte_at_the_end", "a\xC2", "a\xC2"}),
+    rowName<NameRow>);
 
 TEST(CompletionTitle, JoinsThePathsAsTyped) {
     EXPECT_EQ(completionTitle("Map.LVL", "Tiles.BMP"), "Map.LVL -> Tiles.BMP");

@@ -1,5 +1,7 @@
+#include "named_rows.h"
 #include "temp_folder.h"
 #include "tile_set.h"
+#include "tile_set_of.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -16,7 +18,9 @@ namespace {
 using testing::Bytes;
 using testing::patternBytes;
 using testing::readFile;
+using testing::rowName;
 using testing::TempFolder;
+using testing::tileSetOf;
 using testing::writeFile;
 
 #ifdef _WIN32
@@ -28,48 +32,45 @@ constexpr const char* kNotFound = "No such file or directory";
 constexpr const char* kPathNotFound = "No such file or directory";
 #endif
 
-// What the output must hold after a conversion of `map`: its first 49,713 bytes, zero-filled.
-Bytes expectedTileSet(const Bytes& map) {
-    Bytes tileSet(kTileSetLength, 0);
-    std::copy_n(map.begin(), std::min(map.size(), kTileSetLength), tileSet.begin());
-    return tileSet;
+// Every map size against every old output: none, shorter and longer than a tile set.
+using SizeRow = std::tuple<std::size_t, std::optional<std::size_t>>;
+
+std::string sizeRowName(const ::testing::TestParamInfo<SizeRow>& info) {
+    const auto& [mapSize, oldOutputSize] = info.param;
+    return "map_" + std::to_string(mapSize) + "_old_output_" +
+           (oldOutputSize ? std::to_string(*oldOutputSize) : std::string("none"));
 }
 
-struct SizeCase {
-    std::size_t mapSize;
-    std::optional<std::size_t> oldOutputSize; // none: no output yet
-};
+class RipBMPSizes : public ::testing::TestWithParam<SizeRow> {};
 
-TEST(RipBMP, OutputBecomesExactlyTheTileSetWhateverTheSizes) {
-    const std::vector<SizeCase> cases = {
-        {0, std::nullopt},      {0, 10},      {0, 60000},
-        {40000, std::nullopt},  {40000, 10},  {40000, 60000},
-        {49712, std::nullopt},  {49712, 10},  {49712, 60000},
-        {49713, std::nullopt},  {49713, 10},  {49713, 60000},
-        {100000, std::nullopt}, {100000, 10}, {100000, 60000},
-    };
-    for (const auto& row : cases) {
-        SCOPED_TRACE("map of " + std::to_string(row.mapSize) + " bytes, old output of " +
-                     (row.oldOutputSize ? std::to_string(*row.oldOutputSize) : "none"));
-        TempFolder folder;
-        const Bytes map = patternBytes(row.mapSize, 1);
-        writeFile(folder / "Map.LVL", map);
-        if (row.oldOutputSize)
-            writeFile(folder / "Tiles.BMP", patternBytes(*row.oldOutputSize, 2));
+TEST_P(RipBMPSizes, OutputBecomesExactlyTheTileSet) {
+    const auto& [mapSize, oldOutputSize] = GetParam();
+    TempFolder folder;
+    const Bytes map = patternBytes(mapSize, 1);
+    writeFile(folder / "Map.LVL", map);
+    if (oldOutputSize)
+        writeFile(folder / "Tiles.BMP", patternBytes(*oldOutputSize, 2));
 
-        const TileSetResult result = RipBMP(folder / "Map.LVL", folder / "Tiles.BMP");
+    const TileSetResult result = RipBMP(folder / "Map.LVL", folder / "Tiles.BMP");
 
-        if (row.mapSize >= kTileSetLength) {
-            EXPECT_EQ(result.outcome, TileSetOutcome::Complete);
-        } else {
-            EXPECT_EQ(result.outcome, TileSetOutcome::ShortMap);
-            EXPECT_EQ(result.mapBytes, row.mapSize);
-        }
-        EXPECT_EQ(readFile(folder / "Tiles.BMP"), expectedTileSet(map));
-        EXPECT_EQ(readFile(folder / "Map.LVL"), map);
-        EXPECT_EQ(folder.names(), (std::set<std::string>{"Map.LVL", "Tiles.BMP"}));
+    if (mapSize >= kTileSetLength) {
+        EXPECT_EQ(result.outcome, TileSetOutcome::Complete);
+    } else {
+        EXPECT_EQ(result.outcome, TileSetOutcome::ShortMap);
+        EXPECT_EQ(result.mapBytes, mapSize);
     }
+    EXPECT_EQ(readFile(folder / "Tiles.BMP"), tileSetOf(map));
+    EXPECT_EQ(readFile(folder / "Map.LVL"), map);
+    EXPECT_EQ(folder.names(), (std::set<std::string>{"Map.LVL", "Tiles.BMP"}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Sizes, RipBMPSizes,
+                         ::testing::Combine(::testing::Values<std::size_t>(0, 40000, 49712, 49713,
+                                                                           100000),
+                                            ::testing::Values(std::optional<std::size_t>(),
+                                                              std::optional<std::size_t>(10),
+                                                              std::optional<std::size_t>(60000))),
+                         sizeRowName);
 
 TEST(RipBMP, CopiesTheByteWhereTheBlocksOverlap) {
     TempFolder folder;
@@ -113,112 +114,122 @@ struct FailureCase {
     Setup setup;
     FileRole failedFile;
     const char* reasonContains;
+    QUILLMERE_PRINTS_ROW_NAME(FailureCase)
 };
 
-TEST(RipBMP, FailuresChangeNothingAndSayWhy) {
-    const std::vector<FailureCase> cases = {
-        {"map missing", Setup::MapMissing, FileRole::Map, kNotFound},
-        {"map is a folder", Setup::MapIsFolder, FileRole::Map, "folder"},
-#ifndef _WIN32
-        {"map is a named pipe", Setup::MapIsPipe, FileRole::Map, "named pipe"},
-#endif
-        {"output is a folder", Setup::OutputIsFolder, FileRole::Output, "folder"},
-        {"output folder missing", Setup::OutputFolderMissing, FileRole::Output, kPathNotFound},
-        {"same path", Setup::SamePath, FileRole::Output, "map file itself"},
-#ifndef _WIN32
-        {"output links to the map", Setup::OutputLinksToMap, FileRole::Output, "map file itself"},
-#endif
-        {"output hard-linked to the map", Setup::OutputHardLinkedToMap, FileRole::Output,
-         "map file itself"},
-        {"map path empty", Setup::MapPathEmpty, FileRole::Map, "no path"},
-        {"output path empty", Setup::OutputPathEmpty, FileRole::Output, "no path"},
-    };
-    for (const auto& row : cases) {
-        SCOPED_TRACE(row.name);
-        TempFolder folder;
-        const Bytes map = patternBytes(60000, 3);
-        const Bytes oldOutput = patternBytes(500, 4);
-        std::string mapPath = folder / "Map.LVL";
-        std::string outputPath = folder / "Tiles.BMP";
-        writeFile(mapPath, map);
-        writeFile(outputPath, oldOutput);
+class RipBMPFailures : public ::testing::TestWithParam<FailureCase> {};
 
-        switch (row.setup) {
-        case Setup::None:
-            break;
-        case Setup::MapMissing:
-            mapPath = folder / "Missing.LVL";
-            break;
-        case Setup::MapIsFolder:
-            mapPath = folder.path().string();
-            break;
-        case Setup::MapIsPipe:
+TEST_P(RipBMPFailures, ChangeNothingAndSayWhy) {
+    const FailureCase& row = GetParam();
+    TempFolder folder;
+    const Bytes map = patternBytes(60000, 3);
+    const Bytes oldOutput = patternBytes(500, 4);
+    std::string mapPath = folder / "Map.LVL";
+    std::string outputPath = folder / "Tiles.BMP";
+    writeFile(mapPath, map);
+    writeFile(outputPath, oldOutput);
+
+    switch (row.setup) {
+    case Setup::None:
+        break;
+    case Setup::MapMissing:
+        mapPath = folder / "Missing.LVL";
+        break;
+    case Setup::MapIsFolder:
+        mapPath = folder.path().string();
+        break;
+    case Setup::MapIsPipe:
 #ifndef _WIN32
-            mapPath = folder / "pipe";
-            ASSERT_EQ(::mkfifo(mapPath.c_str(), 0600), 0);
+        mapPath = folder / "pipe";
+        ASSERT_EQ(::mkfifo(mapPath.c_str(), 0600), 0);
 #endif
-            break;
-        case Setup::OutputIsFolder:
-            outputPath = folder.path().string();
-            break;
-        case Setup::OutputFolderMissing:
-            outputPath = folder / "no-such-folder/Tiles.BMP";
-            break;
-        case Setup::SamePath:
-            outputPath = mapPath;
-            break;
-        case Setup::OutputLinksToMap:
-            outputPath = folder / "link.BMP";
-            std::filesystem::create_symlink("Map.LVL", outputPath);
-            break;
-        case Setup::OutputHardLinkedToMap:
-            outputPath = folder / "hard.BMP";
-            std::filesystem::create_hard_link(mapPath, outputPath);
-            break;
-        case Setup::MapPathEmpty:
-            mapPath.clear();
-            break;
-        case Setup::OutputPathEmpty:
-            outputPath.clear();
-            break;
-        }
-        const auto namesBefore = folder.names();
-
-        const TileSetResult result = RipBMP(mapPath, outputPath);
-
-        EXPECT_EQ(result.outcome, TileSetOutcome::Failed);
-        EXPECT_EQ(result.failedFile, row.failedFile);
-        EXPECT_TRUE(mentionsAny(result.reason, row.reasonContains)) << result.reason;
-        EXPECT_EQ(readFile(folder / "Map.LVL"), map);
-        EXPECT_EQ(readFile(folder / "Tiles.BMP"), oldOutput);
-        EXPECT_EQ(folder.names(), namesBefore);
+        break;
+    case Setup::OutputIsFolder:
+        outputPath = folder.path().string();
+        break;
+    case Setup::OutputFolderMissing:
+        outputPath = folder / "no-such-folder/Tiles.BMP";
+        break;
+    case Setup::SamePath:
+        outputPath = mapPath;
+        break;
+    case Setup::OutputLinksToMap:
+        outputPath = folder / "link.BMP";
+        std::filesystem::create_symlink("Map.LVL", outputPath);
+        break;
+    case Setup::OutputHardLinkedToMap:
+        outputPath = folder / "hard.BMP";
+        std::filesystem::create_hard_link(mapPath, outputPath);
+        break;
+    case Setup::MapPathEmpty:
+        mapPath.clear();
+        break;
+    case Setup::OutputPathEmpty:
+        outputPath.clear();
+        break;
     }
+    const auto namesBefore = folder.names();
+
+    const TileSetResult result = RipBMP(mapPath, outputPath);
+
+    EXPECT_EQ(result.outcome, TileSetOutcome::Failed);
+    EXPECT_EQ(result.failedFile, row.failedFile);
+    EXPECT_TRUE(mentionsAny(result.reason, row.reasonContains)) << result.reason;
+    EXPECT_EQ(readFile(folder / "Map.LVL"), map);
+    EXPECT_EQ(readFile(folder / "Tiles.BMP"), oldOutput);
+    EXPECT_EQ(folder.names(), namesBefore);
 }
 
+const FailureCase kFailures[] = {
+    {"map_missing", Setup::MapMissing, FileRole::Map, kNotFound},
+    {"map_is_a_folder", Setup::MapIsFolder, FileRole::Map, "folder"},
 #ifndef _WIN32
-TEST(RipBMP, WritesThroughASymbolicLinkAndKeepsTheLink) {
-    for (const bool targetExists : {true, false}) {
-        SCOPED_TRACE(targetExists ? "link to an existing output" : "dangling link");
-        TempFolder folder;
-        const Bytes map = patternBytes(50000, 5);
-        writeFile(folder / "Map.LVL", map);
-        std::filesystem::create_directory(folder / "real");
-        if (targetExists)
-            writeFile(folder / "real/Tiles.BMP", patternBytes(60000, 6));
-        std::filesystem::create_symlink("real/Tiles.BMP", folder / "Tiles.BMP");
+    {"map_is_a_named_pipe", Setup::MapIsPipe, FileRole::Map, "named pipe"},
+#endif
+    {"output_is_a_folder", Setup::OutputIsFolder, FileRole::Output, "folder"},
+    {"output_folder_missing", Setup::OutputFolderMissing, FileRole::Output, kPathNotFound},
+    {"same_path", Setup::SamePath, FileRole::Output, "map file itself"},
+#ifndef _WIN32
+    {"output_links_to_the_map", Setup::OutputLinksToMap, FileRole::Output, "map file itself"},
+#endif
+    {"output_hard_linked_to_the_map", Setup::OutputHardLinkedToMap, FileRole::Output,
+     "map file itself"},
+    {"map_path_empty", Setup::MapPathEmpty, FileRole::Map, "no path"},
+    {"output_path_empty", Setup::OutputPathEmpty, FileRole::Output, "no path"},
+};
 
-        const TileSetResult result = RipBMP(folder / "Map.LVL", folder / "Tiles.BMP");
-        EXPECT_TRUE(std::filesystem::is_symlink(folder / "Tiles.BMP"));
-        if (targetExists) {
-            EXPECT_EQ(result.outcome, TileSetOutcome::Complete);
-            EXPECT_EQ(readFile(folder / "real/Tiles.BMP"), expectedTileSet(map));
-        } else { // as cp does, a link to nothing is not written through
-            EXPECT_EQ(result.reason, "it is a symbolic link to a file that does not exist");
-            EXPECT_FALSE(std::filesystem::exists(folder / "real/Tiles.BMP"));
-        }
-        EXPECT_EQ(folder.names(), (std::set<std::string>{"Map.LVL", "Tiles.BMP", "real"}));
+INSTANTIATE_TEST_SUITE_P(Failures, RipBMPFailures, ::testing::ValuesIn(kFailures),
+                         rowName<FailureCase>);
+
+#ifndef _WIN32
+class RipBMPThroughALink : public ::testing::TestWithParam<bool> {};
+
+TEST_P(RipBMPThroughALink, WritesThroughItAndKeepsTheLink) {
+    const bool targetExists = GetParam();
+    TempFolder folder;
+    const Bytes map = patternBytes(50000, 5);
+    writeFile(folder / "Map.LVL", map);
+    std::filesystem::create_directory(folder / "real");
+    if (targetExists)
+        writeFile(folder / "real/Tiles.BMP", patternBytes(60000, 6));
+    std::filesystem::create_symlink("real/Tiles.BMP", folder / "Tiles.BMP");
+
+    const TileSetResult result = RipBMP(folder / "Map.LVL", folder / "Tiles.BMP");
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "Tiles.BMP"));
+    if (targetExists) {
+        EXPECT_EQ(result.outcome, TileSetOutcome::Complete);
+        EXPECT_EQ(readFile(folder / "real/Tiles.BMP"), tileSetOf(map));
+    } else { // as cp does, a link to nothing is not written through
+        EXPECT_EQ(result.reason, "it is a symbolic link to a file that does not exist");
+        EXPECT_FALSE(std::filesystem::exists(folder / "real/Tiles.BMP"));
     }
+    EXPECT_EQ(folder.names(), (std::set<std::string>{"Map.LVL", "Tiles.BMP", "real"}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Links, RipBMPThroughALink, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "to_an_existing_output" : "dangling");
+                         });
 
 TEST(RipBMP, KeepsTheOldOutputsPermissionBits) {
     TempFolder folder;
@@ -262,7 +273,7 @@ TEST(RipBMP, TakesPathsExactlyAsTyped) {
 
     ASSERT_EQ(RipBMP(folder / " Map.LVL ", folder / " Tiles.BMP").outcome,
               TileSetOutcome::Complete);
-    EXPECT_EQ(readFile(folder / " Tiles.BMP"), expectedTileSet(map));
+    EXPECT_EQ(readFile(folder / " Tiles.BMP"), tileSetOf(map));
     EXPECT_FALSE(std::filesystem::exists(folder / "Tiles.BMP"));
 }
 #endif
@@ -275,10 +286,10 @@ TEST(RipBMP, SecondConversionInARowBehavesLikeTheFirst) {
     writeFile(folder / "Second.LVL", second);
 
     EXPECT_EQ(RipBMP(folder / "First.LVL", folder / "Tiles.BMP").outcome, TileSetOutcome::Complete);
-    EXPECT_EQ(readFile(folder / "Tiles.BMP"), expectedTileSet(first));
+    EXPECT_EQ(readFile(folder / "Tiles.BMP"), tileSetOf(first));
     EXPECT_EQ(RipBMP(folder / "Second.LVL", folder / "Tiles.BMP").outcome,
               TileSetOutcome::ShortMap);
-    EXPECT_EQ(readFile(folder / "Tiles.BMP"), expectedTileSet(second));
+    EXPECT_EQ(readFile(folder / "Tiles.BMP"), tileSetOf(second));
     EXPECT_EQ(folder.names(), (std::set<std::string>{"First.LVL", "Second.LVL", "Tiles.BMP"}));
 }
 

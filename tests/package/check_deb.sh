@@ -3,6 +3,8 @@
 # that it holds what a desktop expects and that its programs run from there.
 set -euo pipefail
 build=$1
+version=$2
+license=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -18,7 +20,8 @@ for file in bin/quillmere-tile-converter bin/quillmere-tiles \
     share/icons/hicolor/16x16/apps/quillmere-tile-converter.png \
     share/icons/hicolor/32x32/apps/quillmere-tile-converter.png \
     share/icons/hicolor/256x256/apps/quillmere-tile-converter.png \
-    share/man/man1/quillmere-tiles.1; do
+    share/man/man1/quillmere-tiles.1 \
+    share/doc/quillmere-tile-converter/copyright; do
     [ -f "$root/$file" ] || { echo "missing from the package: $file"; exit 1; }
 done
 
@@ -28,10 +31,26 @@ for needed in fonts-liberation2 libqt6widgets6; do
 done
 
 desktop-file-validate "$root/share/applications/org.quillmere.tileconverter.desktop"
-appstreamcli validate --no-net --pedantic "$root/share/metainfo/org.quillmere.tileconverter.metainfo.xml"
+metainfo=$root/share/metainfo/org.quillmere.tileconverter.metainfo.xml
+appstreamcli validate --no-net --pedantic "$metainfo"
 man --warnings -l "$root/share/man/man1/quillmere-tiles.1" >"$work/man.txt"
 
-"$root/bin/quillmere-tiles" --version | grep -qx "quillmere-tiles 1.0.0.4"
-QT_QPA_PLATFORM=offscreen "$root/bin/quillmere-tile-converter" --version |
-    grep -qx "quillmere-tile-converter 1.0.0.4"
+# Debian's copyright file: the MIT license with the terms of LICENSE, word for word.
+copyright=$root/share/doc/quillmere-tile-converter/copyright
+grep -qx "License: MIT" "$copyright" || { echo "the copyright file names no MIT license"; exit 1; }
+awk '/^License: MIT$/ { body = 1; next } body && /^ / { print; next } { body = 0 }' "$copyright" |
+    sed 's/^ \.$//; s/^ //' >"$work/terms"
+grep -A1000 "^Permission" "$license" | diff - "$work/terms" ||
+    { echo "the copyright file's terms differ from LICENSE"; exit 1; }
+
+# One version everywhere: the programs, the manual page and the metadata say the project's.
+say_version() { grep -q "$1" "$2" || { echo "$2 does not say version $version"; exit 1; }; }
+"$root/bin/quillmere-tiles" --version >"$work/version"
+say_version "^quillmere-tiles $version\$" "$work/version"
+QT_QPA_PLATFORM=offscreen "$root/bin/quillmere-tile-converter" --version >"$work/version"
+say_version "^quillmere-tile-converter $version\$" "$work/version"
+say_version "\"quillmere-tiles $version\"" "$root/share/man/man1/quillmere-tiles.1"
+say_version "<release version=\"$version\"" "$metainfo"
+grep -q "<project_license>MIT</project_license>" "$metainfo" ||
+    { echo "the metadata names no MIT license"; exit 1; }
 echo "package $(basename "$deb") holds and runs what it should"

@@ -26,17 +26,35 @@ struct ProcessResult {
     std::string err;
 };
 
+// Where a child's standard output goes: a file, nowhere (closed), or a pipe nobody reads.
+enum class StandardOutput { File, Closed, ReaderGone };
+
 // A program started in `folder` with no standard input, what it prints going to files.
 class ChildProcess {
 public:
     ChildProcess(const std::vector<std::string>& command, const std::string& folder,
-                 const std::vector<std::string>& extraEnvironment = {}) {
+                 const std::vector<std::string>& extraEnvironment = {},
+                 StandardOutput output = StandardOutput::File) {
         writeFile(capture_ / "stdin", {});
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, (capture_ / "stdin").c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, (capture_ / "stdout").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int pipeEnds[2] = {-1, -1};
+        switch (output) {
+        case StandardOutput::File:
+            posix_spawn_file_actions_addopen(&actions, 1, (capture_ / "stdout").c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            break;
+        case StandardOutput::Closed:
+            posix_spawn_file_actions_addclose(&actions, 1);
+            break;
+        case StandardOutput::ReaderGone:
+            if (::pipe2(pipeEnds, O_CLOEXEC) != 0)
+                throw std::runtime_error("could not make a pipe");
+            ::close(pipeEnds[0]);
+            posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+            break;
+        }
         posix_spawn_file_actions_addopen(&actions, 2, (capture_ / "stderr").c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
@@ -64,6 +82,8 @@ public:
         const int spawned =
             posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
+        if (pipeEnds[1] >= 0)
+            ::close(pipeEnds[1]);
         if (spawned != 0)
             throw std::runtime_error("could not start " + command.at(0));
     }

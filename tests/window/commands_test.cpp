@@ -76,7 +76,11 @@ INSTANTIATE_TEST_SUITE_P(
         ConvertCase{"OutputFolderMissing", "Map.LVL", "gone/Tiles.BMP", "Map.LVL -> gone/Tiles.BMP",
                     "Could not write the tile set \"gone/Tiles.BMP\"", MessageStyle::Critical, -1},
         ConvertCase{"SurroundingBlanks", " Map.LVL", "Tiles.BMP ", " Map.LVL -> Tiles.BMP ",
-                    "Could not read the map file \" Map.LVL\"", MessageStyle::Critical, -1}),
+                    "Could not read the map file \" Map.LVL\"", MessageStyle::Critical, -1},
+        ConvertCase{"ControlCharactersShownAsEscapes", "Gone\n\033[2J.LVL", "Tiles.BMP",
+                    "Gone\\n\\033[2J.LVL -> Tiles.BMP",
+                    "Could not read the map file \"Gone\\n\\033[2J.LVL\"", MessageStyle::Critical,
+                    -1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CommandsTest, TitleUsesTheTextsReadAfterTheCopy) {

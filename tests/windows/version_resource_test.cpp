@@ -34,13 +34,15 @@ TEST(VersionResource, CarriesVersionDescriptionAndLanguage) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(::VerQueryValueW(record.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, DWORD(MAKELONG(0, 1))); // 1.0
-    EXPECT_EQ(fixed->dwFileVersionLS, DWORD(MAKELONG(4, 0))); // .0.4
-    EXPECT_EQ(fixed->dwProductVersionMS, DWORD(MAKELONG(0, 1)));
-    EXPECT_EQ(fixed->dwProductVersionLS, DWORD(MAKELONG(4, 0)));
+    const DWORD high = MAKELONG(QUILLMERE_VERSION_MINOR, QUILLMERE_VERSION_MAJOR);
+    const DWORD low = MAKELONG(QUILLMERE_VERSION_TWEAK, QUILLMERE_VERSION_PATCH);
+    EXPECT_EQ(fixed->dwFileVersionMS, high);
+    EXPECT_EQ(fixed->dwFileVersionLS, low);
+    EXPECT_EQ(fixed->dwProductVersionMS, high);
+    EXPECT_EQ(fixed->dwProductVersionLS, low);
 
-    EXPECT_EQ(stringValue(record, L"FileVersion"), L"1.00.0004");
-    EXPECT_EQ(stringValue(record, L"ProductVersion"), L"1.00.0004");
+    EXPECT_EQ(stringValue(record, L"FileVersion"), QUILLMERE_VERSION_RECORD);
+    EXPECT_EQ(stringValue(record, L"ProductVersion"), QUILLMERE_VERSION_RECORD);
     EXPECT_EQ(stringValue(record, L"FileDescription"), L"Converts maps' tiles into .bmp form");
 
     WORD* translation = nullptr;

@@ -8,7 +8,7 @@ sample_map=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-export WINEDEBUG=-all
+export WINEDEBUG=-all LC_ALL=C.UTF-8 # Wine takes arguments in the locale's encoding
 
 fail() { echo "FAILED: $*"; exit 1; }
 run() { # expected-status stdout-file stderr-file arguments...
@@ -56,3 +56,62 @@ cmp -s out/Castle.BMP expected.BMP || fail "out/Castle.BMP is wrong"
 [ "$(stat -c %s out/Cave.BMP)" = 49713 ] || fail "out/Cave.BMP is wrong"
 [ "$(ls -A out | wc -l)" = 2 ] || fail "unexpected files in out: $(ls -A out)"
 echo "batch: ok"
+
+grep -q longPathAware "$tiles" || fail "quillmere-tiles.exe carries no manifest with longPathAware"
+deep=$(printf 'd%.0s' {1..60})
+deep=$deep/$deep/$deep/$deep/$deep
+mkdir -p "$deep"
+run 0 out.txt err.txt Map.LVL "$deep/Tiles.BMP"
+[ ${#deep} -gt 300 ] && cmp -s "$deep/Tiles.BMP" expected.BMP || fail "the ${#deep}-character path"
+echo "long path: ok"
+
+# Windows folds case, also beyond ASCII: É.BMP and é.BMP are one output there.
+mkdir m1 m2 folded
+cp Map.LVL m1/É.LVL
+cp Short.LVL m2/é.LVL
+run 1 out.txt err.txt -d folded m1/É.LVL m2/é.LVL
+grep -q "m1/É.LVL -> folded/É.BMP: Operation Complete." out.txt || fail "É.LVL: $(cat out.txt)"
+grep -q "é.BMP\": an earlier map in this run wrote it already" err.txt || fail "é.LVL: $(cat err.txt)"
+[ "$(ls -A folded)" = É.BMP ] && cmp -s folded/É.BMP expected.BMP || fail "folded: $(ls -A folded)"
+echo "outputs that fold to one name: ok"
+
+mkdir twice
+run 0 out.txt err.txt -d twice maps/Castle.LVL ./maps/Castle.LVL
+[ "$(ls -A twice)" = Castle.BMP ] && cmp -s twice/Castle.BMP expected.BMP || fail "the same map twice"
+echo "the same map twice: ok"
+
+cp twice/Castle.BMP linked.BMP
+ln linked.BMP other-name.BMP
+run 0 out.txt err.txt maps/Cave.LVL linked.BMP
+grep -q "1 other name (a hard link), which still holds the old tile set" err.txt ||
+    fail "no hard-link warning: $(cat err.txt)"
+cmp -s other-name.BMP expected.BMP && ! cmp -s linked.BMP expected.BMP || fail "the hard link"
+echo "an output with another name: ok"
+
+# Many maps, so that a run is still converting when it is stopped.
+mkdir many
+for n in $(seq 1 300); do cp Short.LVL "many/Level$n.LVL"; done
+start_many() { # output folder
+    rm -rf "$1" && mkdir "$1"
+    "$wine" "$tiles" -d "$1" many/*.LVL >out.txt 2>err.txt <"$work/empty" &
+    pid=$!
+    while [ "$(ls "$1" | wc -l)" -lt 20 ] && kill -0 "$pid" 2>/dev/null; do sleep 0.02; done
+}
+temporaries() { ls -A "$1" | grep -c '\.part$' || true; }
+
+start_many stopped
+kill -INT "$pid"
+status=0 && wait "$pid" || status=$?
+[ "$status" = 130 ] || fail "Ctrl+C ended the run with $status, not 130"
+grep -q "interrupted by Ctrl+C; every output is whole" err.txt || fail "no interrupt line: $(cat err.txt)"
+[ "$(temporaries stopped)" = 0 ] || fail "Ctrl+C left temporaries: $(ls -A stopped | grep part)"
+echo "Ctrl+C: ok"
+
+for round in 1 2 3; do
+    start_many killed
+    kill -KILL "$pid"
+    wait "$pid" || true
+    run 0 out.txt err.txt Map.LVL killed/Level1.BMP
+    [ "$(temporaries killed)" = 0 ] || fail "a killed run's temporaries stayed: $(ls -A killed | grep part)"
+done
+echo "temporaries of killed runs: ok"

@@ -55,7 +55,9 @@ void paint(QWidget* widget, QPalette::ColorRole foregroundRole, Paint foreground
         palette.setColor(foregroundRole, colourOf(foreground));
     if (background != Paint::System) {
         palette.setColor(backgroundRole, colourOf(background));
-        widget->setAutoFillBackground(true);
+        // A text box's style paints its Base colour inside its frame; filling its whole
+        // rectangle would show square corners outside a rounded frame.
+        widget->setAutoFillBackground(backgroundRole == QPalette::Window);
     }
     widget->setPalette(palette);
 }

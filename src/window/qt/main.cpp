@@ -1,9 +1,9 @@
 #include "convert_window.h"
 #include "open_map.h"
-#include "quillmere/version.h"
+#include "standard_streams.h"
+#include "startup.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QIcon>
 #include <QTimer>
 #include <algorithm>
@@ -17,35 +17,6 @@ namespace {
 constexpr const char* kNoDisplay =
     "quillmere-tile-converter: cannot open its window, since there is no display to show it "
     "on; to convert maps without one, use quillmere-tiles.\n";
-
-// Takes --help and --version before any display is needed; Qt's own options pass through.
-// Returns the map to open, or nothing.
-QString parseCommandLine(int argc, char** argv) {
-    QCoreApplication application(argc, argv);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Converts maps' tiles into .bmp form."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    for (const char* name : {"platform", "display", "qwindowgeometry", "style", "stylesheet"}) {
-        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
-        option.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOption(option);
-    }
-    parser.addPositionalArgument(
-        QStringLiteral("MAP"),
-        QStringLiteral("A map to open: its path fills the map box, and the same name with the "
-                       "extension .BMP beside it the tile set box."),
-        QStringLiteral("[MAP]"));
-    parser.process(application);
-    const QStringList paths = parser.positionalArguments();
-    if (paths.size() > 1) {
-        std::fputs("quillmere-tile-converter: too many paths: give one map, or none\n"
-                   "Try 'quillmere-tile-converter --help' for more information.\n",
-                   stderr);
-        std::exit(2);
-    }
-    return paths.value(0);
-}
 
 // While Qt looks for a display, its complaints are held back; if it finds none, one plain
 // sentence replaces its own fatal error.
@@ -113,11 +84,10 @@ void reportFirstFrame() {
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication::setApplicationName(QStringLiteral("quillmere-tile-converter"));
-    QCoreApplication::setApplicationVersion(QString::fromLatin1(quillmere::kVersion));
-    QCoreApplication::setOrganizationName(QStringLiteral("QuillMere"));
+    quillmere::holdClosedStandardStreams();
+    quillmere::nameApplication();
     // The usual start has no arguments and is spared a second application object.
-    const QString map = argc > 1 ? parseCommandLine(argc, argv) : QString();
+    const QString map = argc > 1 ? quillmere::answerCommandLine(argc, argv) : QString();
 
     previousHandler = qInstallMessageHandler(holdBackStartupMessages);
     QApplication application(argc, argv);

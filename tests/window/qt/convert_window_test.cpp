@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <optional>
 
 using namespace quillmere;
 
@@ -114,6 +115,8 @@ private slots:
                  QApplication::palette().color(QPalette::Base));
         QCOMPARE(window_->RipPath->palette().color(QPalette::Text), QColor(Qt::black));
         QCOMPARE(window_->RipPath->palette().color(QPalette::Base), QColor(Qt::white));
+        // White only inside its frame: the corners outside a rounded frame stay the window's.
+        QVERIFY(!window_->RipPath->autoFillBackground());
     }
 
     void aboutHasItsOwnFontAndTheRestTheWindows() {
@@ -247,18 +250,25 @@ private slots:
         QCOMPARE(written.readAll(), bytes.left(49713));
     }
 
+    void droppingAFileOntoABoxPutsItsPathThere_data() {
+        QTest::addColumn<QString>("box");
+        QTest::newRow("map box") << "TilesPath";
+        QTest::newRow("output box") << "RipPath";
+    }
+
     void droppingAFileOntoABoxPutsItsPathThere() {
-        for (PathBox* box : {window_->TilesPath, window_->RipPath}) {
-            QMimeData data;
-            data.setUrls({QUrl::fromLocalFile(QStringLiteral("/maps/My Level.LVL"))});
-            const QPoint at = box->rect().center();
-            QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-            QCoreApplication::sendEvent(box, &enter);
-            QVERIFY(enter.isAccepted());
-            QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-            QCoreApplication::sendEvent(box, &drop);
-            QCOMPARE(box->text(), QStringLiteral("/maps/My Level.LVL"));
-        }
+        QFETCH(QString, box);
+        auto* target = window_->findChild<PathBox*>(box);
+        QVERIFY(target != nullptr);
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QStringLiteral("/maps/My Level.LVL"))});
+        const QPoint at = target->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &drop);
+        QCOMPARE(target->text(), QStringLiteral("/maps/My Level.LVL"));
     }
 
     void realMessageBoxIsModalWithOneOkButton_data() {
@@ -275,21 +285,37 @@ private slots:
         QFETCH(int, icon);
         window_->show();
         QtMessageBoxes real(window_.get());
-        bool seen = false;
-        QTimer::singleShot(0, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            QVERIFY(box != nullptr);
-            seen = true;
-            QCOMPARE(box->text(), QStringLiteral("<b>not markup</b>"));
-            QCOMPARE(box->textFormat(), Qt::PlainText);
-            QCOMPARE(box->windowTitle(), QStringLiteral("a -> b"));
-            QCOMPARE(int(box->icon()), icon);
-            QCOMPARE(box->buttons().size(), 1);
-            QCOMPARE(box->standardButtons(), QMessageBox::Ok);
-            box->button(QMessageBox::Ok)->click();
+        // A check inside the timer's callback could not fail the test: the callback only notes
+        // what the modal box shows and closes it, so that show() returns; the test checks after.
+        struct Seen {
+            QString text, title;
+            Qt::TextFormat format = Qt::AutoText;
+            int icon = -1;
+            qsizetype buttons = 0;
+            QMessageBox::StandardButtons standardButtons;
+        };
+        std::optional<Seen> seen;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal == nullptr)
+                return; // not up yet
+            poll.stop();
+            if (auto* box = qobject_cast<QMessageBox*>(modal))
+                seen = Seen{box->text(), box->windowTitle(),    box->textFormat(),
+                            box->icon(), box->buttons().size(), box->standardButtons()};
+            modal->close();
         });
+        poll.start(10);
         real.show("<b>not markup</b>", style, "a -> b");
-        QVERIFY(seen);
+
+        QVERIFY2(seen.has_value(), "no modal message box was shown");
+        QCOMPARE(seen->text, QStringLiteral("<b>not markup</b>"));
+        QCOMPARE(seen->format, Qt::PlainText);
+        QCOMPARE(seen->title, QStringLiteral("a -> b"));
+        QCOMPARE(seen->icon, icon);
+        QCOMPARE(seen->buttons, qsizetype(1));
+        QCOMPARE(seen->standardButtons, QMessageBox::StandardButtons(QMessageBox::Ok));
     }
 
 private:
