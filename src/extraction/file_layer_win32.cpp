@@ -687,12 +687,11 @@ Expected<FileState> ReadOnlyFile::state() const {
     BY_HANDLE_FILE_INFORMATION details{};
     if (!::GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle_), &details))
         return systemError({});
-    const auto wide = [](DWORD high, DWORD low) { return (std::uint64_t(high) << 32) | low; };
+    // In the units lookAt gives the writer's pre-rename check, so the two compare.
     return FileState{
-        {details.dwVolumeSerialNumber, wide(details.nFileIndexHigh, details.nFileIndexLow)},
-        wide(details.nFileSizeHigh, details.nFileSizeLow),
-        static_cast<std::int64_t>(
-            wide(details.ftLastWriteTime.dwHighDateTime, details.ftLastWriteTime.dwLowDateTime))};
+        identityOf(details), (std::uint64_t(details.nFileSizeHigh) << 32) | details.nFileSizeLow,
+        static_cast<std::int64_t>((std::uint64_t(details.ftLastWriteTime.dwHighDateTime) << 32) |
+                                  details.ftLastWriteTime.dwLowDateTime)};
 }
 
 Expected<std::size_t> ReadOnlyFile::readAt(std::uint64_t offset, std::span<std::byte> into) {
