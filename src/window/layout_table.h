@@ -39,6 +39,10 @@ inline constexpr std::array<ControlLayout, 8> kControlLayouts{{
 }};
 // clang-format on
 
+// The order Tab moves the focus in; it starts in the first. The labels take no focus.
+inline constexpr std::array<std::string_view, 6> kFocusOrder{"TilesPath", "RipFrom", "RipPath",
+                                                             "cmdAbout",  "cmdExit", "cmdInfo"};
+
 // Rounds to the nearest pixel, halves away from zero, as the system's MulDiv does.
 constexpr int twipsToPixels(int twips, int dpi = kStandardDpi) {
     return (2 * twips * dpi + kTwipsPerInch) / (2 * kTwipsPerInch);

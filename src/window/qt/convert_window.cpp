@@ -142,10 +142,15 @@ void Convert::createControls() {
 }
 
 void Convert::setFocusOrder() {
-    const QList<QWidget*> order{TilesPath, RipFrom, RipPath, cmdAbout, cmdExit, cmdInfo};
-    for (qsizetype at = 1; at < order.size(); ++at)
-        setTabOrder(order[at - 1], order[at]);
-    TilesPath->setFocus(Qt::OtherFocusReason);
+    QWidget* previous = nullptr;
+    for (const std::string_view name : kFocusOrder) {
+        auto* next = findChild<QWidget*>(fromView(name), Qt::FindDirectChildrenOnly);
+        if (previous != nullptr)
+            setTabOrder(previous, next);
+        else
+            next->setFocus(Qt::OtherFocusReason);
+        previous = next;
+    }
 }
 
 void Convert::connectCommands() {

@@ -1,0 +1,17 @@
+// quillmere-tile-converter.exe: the window, and nothing else.
+#include "convert_window.h"
+#include "text_encoding.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    quillmere::win32::Convert window(instance);
+    if (window.window() == nullptr) {
+        const std::wstring prompt =
+            L"QuillMere Tile Converter could not open its window: " + window.failure() + L".";
+        ::MessageBoxW(nullptr, prompt.c_str(),
+                      quillmere::win32::widen(quillmere::kWindowCaption).c_str(),
+                      MB_OK | MB_ICONERROR);
+        return 1;
+    }
+    ::ShowWindow(window.window(), showCommand);
+    return quillmere::win32::runMessageLoop(window);
+}
