@@ -72,6 +72,11 @@ std::optional<FileError> followLink(OutputPlace& place, struct stat& status) {
     Fd target(::openat(place.folder.get(), place.name.c_str(), O_PATH | O_CLOEXEC));
     if (!target.valid() && errno == ENOENT)
         return FileError{{}, "it is a symbolic link to a file that does not exist", false};
+    if (!target.valid() && (errno == EACCES || errno == EPERM))
+        return FileError{{},
+                         "the system does not let this process follow its symbolic link: " +
+                             std::generic_category().message(errno),
+                         false};
     struct stat found {};
     if (!target.valid() || ::fstat(target.get(), &found) != 0)
         return systemError({});
@@ -257,8 +262,6 @@ Expected<Written> writeAtomically(const std::string& path, std::span<const std::
         return *error;
     if (auto error = temporary.flush())
         return *error;
-    if (auto error = temporary.name())
-        return *error;
 
     Written written;
     written.identity = identityOf(fresh);
@@ -281,6 +284,9 @@ Expected<Written> writeAtomically(const std::string& path, std::span<const std::
             return written;
         }
     }
+    // Named only now, so that a kill leaves a name behind for as short a time as it can.
+    if (auto error = temporary.name())
+        return *error;
     if (auto error = temporary.renameOverOutput())
         return *error;
     if (!options.flushFolder) {

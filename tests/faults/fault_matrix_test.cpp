@@ -1,17 +1,25 @@
-// Drives the real quillmere-tiles through one table of hostile paths and injected faults. Each
-// row checks the exit status, that the message names the path and the reason, that the map is
-// untouched, what the output holds afterwards, and that no temporary file is left behind.
+// Drives the real quillmere-tiles through one table of hostile paths, injected faults and other
+// people's files. Each row checks the exit status, that the message names the path and the
+// reason, that the map is untouched, what the output holds afterwards, and that no temporary
+// file is left behind. Rows that give files to other users or change system settings need root.
 
 #include "run_process.h"
 #include "tile_set.h"
 
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <iostream>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 
 namespace quillmere {
 namespace {
@@ -30,16 +38,34 @@ enum class Output {
     SameNode,   // a device or pipe that is still what it was
 };
 
+// Accounts that need not exist: a child switches to them to run as an ordinary user.
+constexpr uid_t kUser = 61234;
+constexpr gid_t kUserGroup = 61234;
+constexpr gid_t kSharedGroup = 61235; // the user is a member
+constexpr gid_t kOtherGroup = 61236;  // the user is not
+constexpr uid_t kOtherUser = 61237;
+const std::vector<std::string> kAsUser{"--reuid=61234", "--regid=61234", "--groups=61235"};
+
 struct Scene {
     const TempFolder& folder;
     std::string map = "Map.LVL";
     std::string output = "Tiles.BMP";
     std::string checkedOutput = "Tiles.BMP"; // where the output's bytes end up
     bool doubleDash = true;
+    std::vector<std::string> arguments = {}; // the command line, where not "[--] map output"
+    std::vector<std::string> runAs = {};     // setpriv's options, to run as an ordinary user
+    std::vector<std::function<void()>> undo = {};
+
+    ~Scene() {
+        for (auto& step : undo)
+            step();
+    }
 };
 
 // Prepares a row's files; returns why the row cannot run here, or nothing.
 using Setup = std::function<std::string(Scene&)>;
+// Checks what the row's own subject is, beyond what every row checks.
+using Check = std::function<void(const Scene&, const testing::ProcessResult&)>;
 
 struct Scenario {
     const char* name;
@@ -48,7 +74,13 @@ struct Scenario {
     int exitStatus;
     std::vector<std::string> saysAll; // texts the report must hold
     Output output;
+    bool needsRoot = false;
+    Check alsoCheck = {};
 };
+
+void PrintTo(const Scenario& row, std::ostream* out) {
+    *out << row.name;
+}
 
 std::string none(Scene&) {
     return {};
@@ -66,6 +98,72 @@ std::vector<std::string> inject(std::vector<std::string> settings) {
     // A sanitized build wants its runtime first; the injector only wraps libc calls.
     settings.push_back(testing::asanOptionsWith("verify_asan_link_order=0"));
     return settings;
+}
+
+void own(const std::string& path, uid_t user, gid_t group, mode_t mode) {
+    ASSERT_EQ(::lchown(path.c_str(), user, group), 0) << path;
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
+}
+
+void expectOwner(const std::string& path, uid_t user, gid_t group, mode_t mode) {
+    struct stat status {};
+    ASSERT_EQ(::stat(path.c_str(), &status), 0) << path;
+    EXPECT_EQ(status.st_uid, user);
+    EXPECT_EQ(status.st_gid, group);
+    EXPECT_EQ(status.st_mode & 07777, mode) << std::oct << (status.st_mode & 07777);
+}
+
+std::string attributeOf(const std::string& path, const char* name) {
+    std::string value(4096, '\0');
+    const ssize_t length = ::getxattr(path.c_str(), name, value.data(), value.size());
+    value.resize(length < 0 ? 0 : static_cast<std::size_t>(length));
+    return value;
+}
+
+std::string setAttribute(const std::string& path, const char* name, const std::string& value) {
+    if (::setxattr(path.c_str(), name, value.data(), value.size(), 0) != 0)
+        return std::string("cannot set ") + name + " here: " + std::strerror(errno);
+    return {};
+}
+
+// An access control list as the system keeps it: owner rw, a named user rw, group r, a mask of
+// r (which holds the named user to r), others nothing.
+std::string aclWithMask() {
+    struct Entry {
+        std::uint16_t tag, permissions;
+        std::uint32_t id;
+    };
+    constexpr std::uint32_t kVersion = 2, kNoId = ~0u;
+    const Entry entries[] = {{0x01, 6, kNoId},
+                             {0x02, 6, kOtherUser},
+                             {0x04, 4, kNoId},
+                             {0x10, 4, kNoId},
+                             {0x20, 0, kNoId}};
+    std::string bytes(reinterpret_cast<const char*>(&kVersion), sizeof kVersion);
+    for (const auto& entry : entries) {
+        bytes.append(reinterpret_cast<const char*>(&entry.tag), sizeof entry.tag);
+        bytes.append(reinterpret_cast<const char*>(&entry.permissions), sizeof entry.permissions);
+        bytes.append(reinterpret_cast<const char*>(&entry.id), sizeof entry.id);
+    }
+    return bytes;
+}
+
+constexpr const char* kAccessList = "system.posix_acl_access";
+
+std::string readSetting(const std::string& path) {
+    std::ifstream file(path);
+    std::string value;
+    file >> value;
+    return value;
+}
+
+// Sets a system setting for as long as the scene lasts.
+std::string setSetting(Scene& s, const std::string& path, const std::string& value) {
+    const std::string old = readSetting(path);
+    if (old.empty() || !(std::ofstream(path) << value << '\n'))
+        return "cannot change " + path + " here";
+    s.undo.push_back([path, old] { std::ofstream(path) << old << '\n'; });
+    return {};
 }
 
 const std::string kLong(300, 'x');
@@ -360,6 +458,200 @@ std::vector<Scenario> scenarios() {
          1,
          {"\"Tiles.BMP\" while replacing the old file", "Permission denied"},
          Output::OldBytes},
+        {"failing folder flush",
+         none,
+         inject({"QUILLMERE_FAULT_CALL=fsync"}),
+         1,
+         {"\"Tiles.BMP\" while flushing its folder", "Input/output error"},
+         Output::NewTileSet},
+        {"root keeps a user's setuid file theirs",
+         [](Scene& s) {
+             own(s.folder / "Tiles.BMP", kUser, kUserGroup, 04755);
+             return std::string();
+         },
+         {},
+         0,
+         {},
+         Output::NewTileSet,
+         true,
+         [](const Scene& s, const auto&) {
+             expectOwner(s.folder / "Tiles.BMP", kUser, kUserGroup, 04755);
+         }},
+        {"root keeps owner and group",
+         [](Scene& s) {
+             own(s.folder / "Tiles.BMP", kUser, kSharedGroup, 0640);
+             return std::string();
+         },
+         {},
+         0,
+         {},
+         Output::NewTileSet,
+         true,
+         [](const Scene& s, const auto&) {
+             expectOwner(s.folder / "Tiles.BMP", kUser, kSharedGroup, 0640);
+         }},
+        {"a user keeps the group they share",
+         [](Scene& s) {
+             own(s.folder.path(), kUser, kUserGroup, 0755);
+             own(s.folder / "Tiles.BMP", kUser, kSharedGroup, 0664);
+             s.runAs = kAsUser;
+             return std::string();
+         },
+         {},
+         0,
+         {},
+         Output::NewTileSet,
+         true,
+         [](const Scene& s, const auto&) {
+             expectOwner(s.folder / "Tiles.BMP", kUser, kSharedGroup, 0664);
+         }},
+        {"setgid goes only with its group",
+         [](Scene& s) {
+             own(s.folder.path(), kUser, kUserGroup, 0755);
+             own(s.folder / "Tiles.BMP", kUser, kOtherGroup, 02775);
+             s.runAs = kAsUser;
+             return std::string();
+         },
+         {},
+         0,
+         {},
+         Output::NewTileSet,
+         true,
+         [](const Scene& s, const auto&) {
+             expectOwner(s.folder / "Tiles.BMP", kUser, kUserGroup, 0775);
+         }},
+        {"setuid goes only with its owner",
+         [](Scene& s) {
+             own(s.folder.path(), kUser, kUserGroup, 0755);
+             own(s.folder / "Tiles.BMP", kOtherUser, kSharedGroup, 04666);
+             s.runAs = kAsUser;
+             return std::string();
+         },
+         {},
+         0,
+         {},
+         Output::NewTileSet,
+         true,
+         [](const Scene& s, const auto&) {
+             expectOwner(s.folder / "Tiles.BMP", kUser, kSharedGroup, 0666);
+         }},
+        {"an access control list with a mask",
+         [](Scene& s) { return setAttribute(s.folder / "Tiles.BMP", kAccessList, aclWithMask()); },
+         {},
+         0,
+         {},
+         Output::NewTileSet,
+         false,
+         [](const Scene& s, const auto&) {
+             EXPECT_EQ(attributeOf(s.folder / "Tiles.BMP", kAccessList), aclWithMask());
+             expectOwner(s.folder / "Tiles.BMP", ::geteuid(), ::getegid(), 0640);
+         }},
+        {"an access control list that cannot be kept",
+         [](Scene& s) { return setAttribute(s.folder / "Tiles.BMP", kAccessList, aclWithMask()); },
+         inject({"QUILLMERE_FAULT_CALL=fsetxattr"}),
+         1,
+         {"\"Tiles.BMP\" while giving it the old file's access control list", "Input/output error"},
+         Output::OldBytes,
+         false,
+         [](const Scene& s, const auto&) {
+             EXPECT_EQ(attributeOf(s.folder / "Tiles.BMP", kAccessList), aclWithMask());
+         }},
+        {"an extended attribute",
+         [](Scene& s) { return setAttribute(s.folder / "Tiles.BMP", "user.origin", "castle"); },
+         {},
+         0,
+         {},
+         Output::NewTileSet,
+         false,
+         [](const Scene& s, const auto&) {
+             EXPECT_EQ(attributeOf(s.folder / "Tiles.BMP", "user.origin"), "castle");
+         }},
+        {"a link the system will not follow",
+         [](Scene& s) {
+             fs::create_directory(s.folder / "sticky");
+             ::chmod((s.folder / "sticky").c_str(), 01777);
+             fs::create_symlink("../Tiles.BMP", s.folder / "sticky/link.BMP");
+             own(s.folder / "sticky/link.BMP", kUser, kUserGroup, 0777);
+             s.output = "sticky/link.BMP";
+             return setSetting(s, "/proc/sys/fs/protected_symlinks", "1");
+         },
+         {},
+         1,
+         {"\"sticky/link.BMP\"", "does not let this process follow its symbolic link"},
+         Output::OldBytes,
+         true},
+        {"a folder that does not allow new files",
+         [](Scene& s) {
+             fs::create_directory(s.folder / "locked");
+             ::chmod((s.folder / "locked").c_str(), 0555);
+             s.output = s.checkedOutput = "locked/Tiles.BMP";
+             s.runAs = kAsUser;
+             return std::string();
+         },
+         {},
+         1,
+         {"\"locked/Tiles.BMP\"", "the folder \"locked\" does not allow new files"},
+         Output::Absent,
+         true},
+        {"a user's read-only output",
+         [](Scene& s) {
+             own(s.folder.path(), kUser, kUserGroup, 0755);
+             own(s.folder / "Tiles.BMP", kUser, kUserGroup, 0444);
+             s.runAs = kAsUser;
+             return std::string();
+         },
+         {},
+         1,
+         {"\"Tiles.BMP\"", "Permission denied"},
+         Output::OldBytes,
+         true},
+        // A file system that folds "É" and "é" into one name is simulated by a link: two
+        // names, one file.
+        {"two outputs that one name reaches",
+         [](Scene& s) {
+             for (const char* folder : {"m1", "m2", "out"})
+                 fs::create_directory(s.folder / folder);
+             fs::create_hard_link(s.folder / "Map.LVL", s.folder / "m1/\u00e9.LVL");
+             writeFile(s.folder / "m2/\u00c9.LVL", patternBytes(60000, 3));
+             writeFile(s.folder / "out/\u00e9.BMP", kOldOutput);
+             fs::create_symlink("\u00e9.BMP", s.folder / "out/\u00c9.BMP");
+             s.arguments = {"-d", "out", "m1/\u00e9.LVL", "m2/\u00c9.LVL"};
+             s.checkedOutput = "out/\u00e9.BMP";
+             return std::string();
+         },
+         {},
+         1,
+         {"m2/\u00c9.LVL -> out/\u00c9.BMP", "an earlier map in this run wrote it already"},
+         Output::NewTileSet},
+        {"the same map twice",
+         [](Scene& s) {
+             fs::create_directory(s.folder / "out");
+             s.arguments = {"-d", "out", "Map.LVL", "./Map.LVL"};
+             s.checkedOutput = "out/Map.BMP";
+             return std::string();
+         },
+         {},
+         0,
+         {},
+         Output::NewTileSet,
+         false,
+         [](const Scene&, const testing::ProcessResult& run) {
+             EXPECT_EQ(run.out, "Map.LVL -> out/Map.BMP: Operation Complete.\n"
+                                "./Map.LVL -> out/Map.BMP: Operation Complete.\n");
+         }},
+        {"an output with another name",
+         [](Scene& s) {
+             fs::create_hard_link(s.folder / "Tiles.BMP", s.folder / "Other.BMP");
+             return std::string();
+         },
+         {},
+         0,
+         {"\"Tiles.BMP\" had 1 other name (a hard link), which still holds the old tile set"},
+         Output::NewTileSet,
+         false,
+         [](const Scene& s, const auto&) {
+             EXPECT_EQ(readFile(s.folder / "Other.BMP"), kOldOutput);
+         }},
     };
 }
 
@@ -384,73 +676,152 @@ NodeState nodeAt(const std::string& path) {
     return {fs::symlink_status(path).type(), status.st_rdev};
 }
 
-TEST(FaultMatrix, NothingIsLostWhateverGoesWrong) {
-    int ran = 0;
-    for (const auto& row : scenarios()) {
-        SCOPED_TRACE(row.name);
-        TempFolder folder;
-        writeFile(folder / "Map.LVL", kMap);
-        writeFile(folder / "Tiles.BMP", kOldOutput);
-        Scene scene{folder};
-        if (const std::string why = row.setup(scene); !why.empty()) {
-            std::cout << "[ skipped  ] " << row.name << ": " << why << '\n';
-            continue;
-        }
-        struct stat mapBefore {};
-        ::stat((folder / "Map.LVL").c_str(), &mapBefore);
-        const NodeState nodeBefore = nodeAt(folder / scene.checkedOutput);
+class FaultMatrix : public ::testing::TestWithParam<Scenario> {};
 
-        std::vector<std::string> command{QUILLMERE_TILES_EXE};
+TEST_P(FaultMatrix, NothingIsLostWhateverGoesWrong) {
+    const Scenario& row = GetParam();
+    if (row.needsRoot && ::geteuid() != 0)
+        GTEST_SKIP() << "needs root: it gives files to other users or changes system settings";
+    TempFolder folder;
+    writeFile(folder / "Map.LVL", kMap);
+    writeFile(folder / "Tiles.BMP", kOldOutput);
+    Scene scene{folder};
+    if (const std::string why = row.setup(scene); !why.empty())
+        GTEST_SKIP() << why;
+    struct stat mapBefore {};
+    ::stat((folder / "Map.LVL").c_str(), &mapBefore);
+    const NodeState nodeBefore = nodeAt(folder / scene.checkedOutput);
+
+    std::vector<std::string> command;
+    if (!scene.runAs.empty()) {
+        command.push_back(QUILLMERE_SETPRIV);
+        command.insert(command.end(), scene.runAs.begin(), scene.runAs.end());
+    }
+    command.push_back(QUILLMERE_TILES_EXE);
+    if (!scene.arguments.empty()) {
+        command.insert(command.end(), scene.arguments.begin(), scene.arguments.end());
+    } else {
         if (scene.doubleDash)
             command.push_back("--");
         command.push_back(scene.map);
         command.push_back(scene.output);
-        const auto run = testing::runProcess(command, folder.path().string(), row.faults,
-                                             std::chrono::seconds(10));
-        ++ran;
-
-        ASSERT_FALSE(run.timedOut) << "it must never block";
-        EXPECT_EQ(run.exitStatus, row.exitStatus) << run.err;
-        for (const auto& text : row.saysAll)
-            EXPECT_NE(run.err.find(text), std::string::npos)
-                << "missing \"" << text << "\" in " << run.err;
-        if (row.exitStatus == 0 && row.saysAll.empty()) {
-            EXPECT_NE(run.out.find("Operation Complete."), std::string::npos) << run.err;
-        }
-
-        ::chmod((folder / "Map.LVL").c_str(), 0644);
-        struct stat mapAfter {};
-        ::stat((folder / "Map.LVL").c_str(), &mapAfter);
-        EXPECT_EQ(readFile(folder / "Map.LVL"), row.name == std::string("short map")
-                                                    ? Bytes(kMap.begin(), kMap.begin() + 1234)
-                                                    : kMap);
-        EXPECT_EQ(mapAfter.st_mtim.tv_sec, mapBefore.st_mtim.tv_sec);
-        EXPECT_EQ(mapAfter.st_mtim.tv_nsec, mapBefore.st_mtim.tv_nsec);
-
-        const std::string output = folder / scene.checkedOutput;
-        switch (row.output) {
-        case Output::OldBytes:
-            EXPECT_EQ(readFile(folder / "Tiles.BMP"), kOldOutput);
-            break;
-        case Output::NewTileSet:
-            EXPECT_EQ(readFile(output), tileSetOf(readFile(folder / "Map.LVL")));
-            break;
-        case Output::Absent:
-            EXPECT_FALSE(fs::exists(fs::symlink_status(output)));
-            break;
-        case Output::SameNode: {
-            const NodeState after = nodeAt(output);
-            EXPECT_EQ(after.type, nodeBefore.type);
-            EXPECT_EQ(after.device, nodeBefore.device);
-            break;
-        }
-        }
-        if (scene.output == "link.BMP") {
-            EXPECT_TRUE(fs::is_symlink(folder / "link.BMP"));
-        }
-        EXPECT_FALSE(anyTemporaryFile(folder.path())) << "a temporary file was left behind";
     }
-    std::cout << "[ matrix   ] " << ran << " of " << scenarios().size() << " scenarios ran\n";
+    const auto run =
+        testing::runProcess(command, folder.path().string(), row.faults, std::chrono::seconds(10));
+
+    ASSERT_FALSE(run.timedOut) << "it must never block";
+    EXPECT_EQ(run.exitStatus, row.exitStatus) << run.err;
+    for (const auto& text : row.saysAll)
+        EXPECT_NE(run.err.find(text), std::string::npos)
+            << "missing \"" << text << "\" in " << run.err;
+    if (row.exitStatus == 0 && row.saysAll.empty()) {
+        EXPECT_NE(run.out.find("Operation Complete."), std::string::npos) << run.err;
+    }
+
+    ::chmod((folder / "Map.LVL").c_str(), 0644);
+    struct stat mapAfter {};
+    ::stat((folder / "Map.LVL").c_str(), &mapAfter);
+    EXPECT_EQ(readFile(folder / "Map.LVL"), row.name == std::string("short map")
+                                                ? Bytes(kMap.begin(), kMap.begin() + 1234)
+                                                : kMap);
+    EXPECT_EQ(mapAfter.st_mtim.tv_sec, mapBefore.st_mtim.tv_sec);
+    EXPECT_EQ(mapAfter.st_mtim.tv_nsec, mapBefore.st_mtim.tv_nsec);
+
+    const std::string output = folder / scene.checkedOutput;
+    switch (row.output) {
+    case Output::OldBytes:
+        EXPECT_EQ(readFile(folder / "Tiles.BMP"), kOldOutput);
+        break;
+    case Output::NewTileSet:
+        EXPECT_EQ(readFile(output), tileSetOf(readFile(folder / "Map.LVL")));
+        break;
+    case Output::Absent:
+        EXPECT_FALSE(fs::exists(fs::symlink_status(output)));
+        break;
+    case Output::SameNode: {
+        const NodeState after = nodeAt(output);
+        EXPECT_EQ(after.type, nodeBefore.type);
+        EXPECT_EQ(after.device, nodeBefore.device);
+        break;
+    }
+    }
+    if (fs::path(scene.output).filename() == "link.BMP") {
+        EXPECT_TRUE(fs::is_symlink(folder / scene.output));
+    }
+    if (row.alsoCheck)
+        row.alsoCheck(scene, run);
+    EXPECT_FALSE(anyTemporaryFile(folder.path())) << "a temporary file was left behind";
+}
+
+std::string rowName(const ::testing::TestParamInfo<Scenario>& info) {
+    std::string name = info.param.name;
+    for (auto& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, ::testing::ValuesIn(scenarios()), rowName);
+
+// A user who may write into a sticky folder swaps a harmless file and a link to a file outside
+// it, as fast as they can, while root converts into that name: the outside file is never
+// written, whichever the system finds.
+TEST(LinkSwapRace, RootNeverWritesWhereAUsersLinkLeads) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root: the race is between root and an ordinary user";
+    TempFolder folder;
+    Scene scene{folder};
+    if (const std::string why = setSetting(scene, "/proc/sys/fs/protected_symlinks", "1");
+        !why.empty())
+        GTEST_SKIP() << why;
+    writeFile(folder / "Map.LVL", kMap);
+    writeFile(folder / "Outside.BMP", kOldOutput);
+    fs::create_directory(folder / "sticky");
+    ::chmod((folder / "sticky").c_str(), 01777);
+    const std::string sticky = folder / "sticky";
+
+    const pid_t test = ::getpid();
+    const pid_t swapper = ::fork();
+    ASSERT_GE(swapper, 0);
+    if (swapper == 0) {
+        // Ends with the test, however the test ends (a change of user clears this, so after).
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kUserGroup) != 0 || ::setuid(kUser) != 0 ||
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != test)
+            ::_exit(1);
+        // Each exchange of the two names is one system call, so the name flips as fast as it can.
+        const std::string spare = sticky + "/spare", target = sticky + "/Tiles.BMP";
+        for (;;) {
+            if (::renameat2(AT_FDCWD, spare.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) ==
+                0)
+                continue;
+            // Root's new file stands at the name until the test removes it: start again.
+            ::unlink(spare.c_str());
+            ::symlink("../Outside.BMP", spare.c_str());
+            ::close(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644));
+        }
+    }
+    const struct Stop {
+        pid_t child;
+        ~Stop() {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+        }
+    } stopSwapping{swapper};
+    constexpr int kConversions = 200;
+    int written = 0, refused = 0;
+    for (int round = 0; round < kConversions; ++round) {
+        const auto run = testing::runProcess({QUILLMERE_TILES_EXE, "Map.LVL", "sticky/Tiles.BMP"},
+                                             folder.path().string(), {}, std::chrono::seconds(10));
+        ++(run.exitStatus == 0 ? written : refused);
+        ASSERT_EQ(readFile(folder / "Outside.BMP"), kOldOutput) << "round " << round;
+        // Root's new file would stop the user's renames in the sticky folder.
+        if (run.exitStatus == 0)
+            ::unlink((folder / "sticky/Tiles.BMP").c_str());
+    }
+    EXPECT_FALSE(anyTemporaryFile(folder.path())) << "a temporary file was left behind";
+    std::cout << "[ race     ] " << kConversions
+              << " conversions against a swapping user: " << written << " wrote the decoy's name, "
+              << refused << " refused the link, none wrote outside the folder\n";
 }
 
 } // namespace

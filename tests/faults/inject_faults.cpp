@@ -1,8 +1,8 @@
 // Preloaded into quillmere-tiles by the fault tests: makes chosen system calls fail, or write
 // less than asked, so that the program's handling of a full disk or a failing flush can be
 // seen without a full disk. Set through the environment:
-//   QUILLMERE_FAULT_CALL    write | fsync | fdatasync | rename | open | pread (open and rename
-//                           include openat and renameat)
+//   QUILLMERE_FAULT_CALL    write | fsync | fdatasync | rename | open | pread | fsetxattr
+//                           (open and rename include openat and renameat)
 //   QUILLMERE_FAULT_ERRNO   ENOSPC | EIO | EACCES | EDQUOT (default EIO)
 //   QUILLMERE_FAULT_AFTER_BYTES  write: let this many bytes through first, then fail
 //   QUILLMERE_FAULT_AFTER_CALLS  let this many calls through first, then fail
@@ -120,6 +120,11 @@ int renameat(int fromFolder, const char* from, int toFolder, const char* to) {
     return targets("rename") && pathMatches(to) && failsNow()
                ? failWith()
                : real(fromFolder, from, toFolder, to);
+}
+
+int fsetxattr(int fd, const char* name, const void* value, size_t size, int flags) {
+    static auto real = next<int (*)(int, const char*, const void*, size_t, int)>("fsetxattr");
+    return targets("fsetxattr") && failsNow() ? failWith() : real(fd, name, value, size, flags);
 }
 
 ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {

@@ -100,6 +100,8 @@ public:
         pid_ = 0;
     }
 
+    void sendSignal(int signal) { ::kill(pid_, signal); }
+
     ProcessResult wait(std::chrono::milliseconds limit = std::chrono::seconds(30)) {
         ProcessResult result;
         const auto deadline = std::chrono::steady_clock::now() + limit;
