@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tile_set_paths.h"
+
 #include <span>
 #include <string>
 #include <string_view>
@@ -8,12 +10,12 @@
 
 namespace quillmere::cli {
 
-enum class Action { ConvertOne, ConvertMany, ShowHelp, ShowVersion };
+enum class Action { ConvertOne, ConvertMany, PutTileSet, ShowHelp, ShowVersion };
 
 struct Invocation {
     Action action = Action::ConvertOne;
     std::string outputFolder;       // for ConvertMany
-    std::vector<std::string> paths; // the map and the output, or the maps
+    std::vector<std::string> paths; // the map and the output, the maps, or the tile set and the map
 };
 
 struct UsageError {
@@ -22,9 +24,8 @@ struct UsageError {
 
 std::variant<Invocation, UsageError> parseCommandLine(std::span<const std::string> arguments);
 
-// Where --output-dir puts a map's tile set: the map's file name, its last extension
-// replaced by ".BMP", in the given folder.
-std::string outputPathFor(std::string_view folder, std::string_view mapPath);
+// Where --output-dir puts a map's tile set; the window names a tile set the same way.
+using quillmere::outputPathFor;
 
 std::string helpText();
 

@@ -1,5 +1,6 @@
 #include "conversions.h"
 
+#include "put_tile_set.h"
 #include "result_wording.h"
 #include "tile_set.h"
 
@@ -184,12 +185,28 @@ int convertMany(const Invocation& invocation, std::ostream& out, std::ostream& e
     return anyFailed ? 1 : 0;
 }
 
+int putTileSet(const std::string& tileSet, const std::string& map, std::ostream& out,
+               std::ostream& err) {
+    const PutResult result = PutTileSet(tileSet, map);
+    const std::string shownTileSet = visibleName(tileSet);
+    const std::string shownMap = visibleName(map);
+    const std::string line = completionTitle(shownTileSet, shownMap) + ": " +
+                             describePut(result, shownTileSet, shownMap) + '\n';
+    if (result.outcome == PutOutcome::Complete && result.otherNames == 0)
+        out << line;
+    else
+        err << kProgram << ": " << line;
+    return result.outcome == PutOutcome::Complete ? 0 : 1;
+}
+
 } // namespace
 
 int runConversions(const Invocation& invocation, std::ostream& out, std::ostream& err,
                    bool showProgress) {
     if (invocation.action == Action::ConvertMany)
         return convertMany(invocation, out, err, showProgress);
+    if (invocation.action == Action::PutTileSet)
+        return putTileSet(invocation.paths.at(0), invocation.paths.at(1), out, err);
     const std::string& map = invocation.paths.at(0);
     const std::string& output = invocation.paths.at(1);
     const TileSetResult result = RipBMP(map, output);

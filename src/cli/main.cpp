@@ -134,6 +134,7 @@ int run(const std::vector<std::string>& arguments, std::ostream& out, std::ostre
         return 0;
     case Action::ConvertOne:
     case Action::ConvertMany:
+    case Action::PutTileSet:
         break;
     }
     const bool showProgress = isatty(2) != 0;

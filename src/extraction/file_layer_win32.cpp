@@ -683,6 +683,17 @@ ReadOnlyFile::~ReadOnlyFile() {
         ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
+Expected<FileState> ReadOnlyFile::state() const {
+    BY_HANDLE_FILE_INFORMATION details{};
+    if (!::GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle_), &details))
+        return systemError({});
+    // In the units lookAt gives the writer's pre-rename check, so the two compare.
+    return FileState{
+        identityOf(details), (std::uint64_t(details.nFileSizeHigh) << 32) | details.nFileSizeLow,
+        static_cast<std::int64_t>((std::uint64_t(details.ftLastWriteTime.dwHighDateTime) << 32) |
+                                  details.ftLastWriteTime.dwLowDateTime)};
+}
+
 Expected<std::size_t> ReadOnlyFile::readAt(std::uint64_t offset, std::span<std::byte> into) {
     std::size_t total = 0;
     while (total < into.size()) {

@@ -67,6 +67,29 @@ INSTANTIATE_TEST_SUITE_P(
                       BatchRow{"short_joined_then_double_dash", {"-dout", "a", "--", "b"}}),
     rowName<BatchRow>);
 
+struct PutRow {
+    const char* name;
+    std::vector<std::string> arguments;
+    QUILLMERE_PRINTS_ROW_NAME(PutRow)
+};
+
+class ParsePut : public ::testing::TestWithParam<PutRow> {};
+
+TEST_P(ParsePut, ReadsTheTileSetAndTheMap) {
+    const auto parsed = parseCommandLine(GetParam().arguments);
+    ASSERT_TRUE(std::holds_alternative<Invocation>(parsed));
+    EXPECT_EQ(std::get<Invocation>(parsed).action, Action::PutTileSet);
+    EXPECT_EQ(std::get<Invocation>(parsed).paths,
+              (std::vector<std::string>{"Tiles.BMP", "Map.LVL"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Spellings, ParsePut,
+    ::testing::Values(PutRow{"first", {"--put", "Tiles.BMP", "Map.LVL"}},
+                      PutRow{"between_the_paths", {"Tiles.BMP", "--put", "Map.LVL"}},
+                      PutRow{"then_double_dash", {"--put", "--", "Tiles.BMP", "Map.LVL"}}),
+    rowName<PutRow>);
+
 TEST(ParseCommandLine, HelpAndVersionNeedNoPaths) {
     const std::vector<std::string> help = {"a", "--help", "--bogus"};
     EXPECT_EQ(std::get<Invocation>(parseCommandLine(help)).action, Action::ShowHelp);
