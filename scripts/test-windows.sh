@@ -25,6 +25,8 @@ if [ ! -f "$WINEPREFIX/.quillmere-ready" ]; then
             # No display for the in-process window tests: Wine's null graphics driver.
             timeout 60 "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
                 <"$build/no-input" >>"$build/wineboot.log" 2>&1 &&
+            # The Wine started for this runs with the old driver: it ends before the tests start.
+            { timeout 60 "$(dirname "$wine")/wineserver" -w || true; } &&
             touch "$WINEPREFIX/.quillmere-ready" && break
         echo "Wine did not start (attempt $attempt of 3)"
         timeout 30 "$(dirname "$wine")/wineserver" -k || true

@@ -5,14 +5,24 @@
 namespace quillmere::cli {
 namespace {
 
-#ifdef _WIN32
-constexpr std::string_view kSeparators = "/\\:";
-#else
-constexpr std::string_view kSeparators = "/";
-#endif
-
 bool isOutputFolderOption(std::string_view argument) {
     return argument == "-d" || argument == "--output-dir";
+}
+
+std::variant<Invocation, UsageError> putInvocation(Invocation invocation, bool haveFolder) {
+    if (haveFolder)
+        return UsageError{"--put and --output-dir cannot be used together"};
+    switch (invocation.paths.size()) {
+    case 0:
+        return UsageError{"--put needs the tile set and the map paths"};
+    case 1:
+        return UsageError{"missing the map path after '" + std::string(invocation.paths[0]) + "'"};
+    case 2:
+        invocation.action = Action::PutTileSet;
+        return invocation;
+    default:
+        return UsageError{"too many paths: --put takes one tile set and one map"};
+    }
 }
 
 } // namespace
@@ -20,6 +30,7 @@ bool isOutputFolderOption(std::string_view argument) {
 std::variant<Invocation, UsageError> parseCommandLine(std::span<char*> arguments) {
     Invocation invocation;
     bool haveFolder = false;
+    bool put = false;
     bool optionsEnded = false;
     std::size_t paths = 0; // gathered so far at the front; never past `at`, so none is lost
     for (std::size_t at = 0; at < arguments.size(); ++at) {
@@ -32,6 +43,8 @@ std::variant<Invocation, UsageError> parseCommandLine(std::span<char*> arguments
             return Invocation{Action::ShowHelp, {}, {}};
         } else if (argument == "-V" || argument == "--version") {
             return Invocation{Action::ShowVersion, {}, {}};
+        } else if (argument == "--put") {
+            put = true;
         } else {
             std::string folder;
             if (isOutputFolderOption(argument)) {
@@ -55,6 +68,8 @@ std::variant<Invocation, UsageError> parseCommandLine(std::span<char*> arguments
     }
 
     invocation.paths = arguments.first(paths);
+    if (put)
+        return putInvocation(std::move(invocation), haveFolder);
     if (haveFolder) {
         if (invocation.paths.empty())
             return UsageError{"no map files given"};
@@ -74,41 +89,32 @@ std::variant<Invocation, UsageError> parseCommandLine(std::span<char*> arguments
     }
 }
 
-std::string outputPathFor(std::string_view folder, std::string_view mapPath) {
-    const auto separator = mapPath.find_last_of(kSeparators);
-    std::string_view name =
-        separator == std::string_view::npos ? mapPath : mapPath.substr(separator + 1);
-    if (const auto dot = name.rfind('.'); dot != std::string_view::npos && dot > 0)
-        name = name.substr(0, dot);
-
-    std::string output(folder);
-    if (!output.empty() && kSeparators.find(output.back()) == std::string_view::npos)
-        output += '/';
-    output += name;
-    output += ".BMP";
-    return output;
-}
-
 std::string helpText() {
     return std::string(
                "Usage: quillmere-tiles [OPTION]... MAP OUTPUT\n"
                "  or:  quillmere-tiles --output-dir DIR MAP...\n"
+               "  or:  quillmere-tiles --put TILESET MAP\n"
                "Copy the tile set kept at the start of a map file (its first 49,713 bytes,\n"
-               "a complete .bmp file) into a bitmap file of its own.\n"
+               "a complete .bmp file) into a bitmap file of its own, or put an edited one\n"
+               "back.\n"
                "\n"
                "An existing output is replaced whole, or left as it was if anything\n"
-               "fails. The map file is only read.\n"
+               "fails. The map file is only read, except by --put.\n"
                "\n"
                "  -d, --output-dir DIR  convert each MAP into DIR/NAME.BMP, where NAME is\n"
                "                        the map's file name without its last extension\n"
+               "      --put             write TILESET over the first 49,713 bytes of MAP,\n"
+               "                        keeping the rest; TILESET must be laid out like\n"
+               "                        the tile set it replaces (only its palette and\n"
+               "                        pixels may differ), and MAP is replaced whole\n"
                "  -h, --help            show this help and exit\n"
                "  -V, --version         show the version and exit\n"
                "  --                    treat every later argument as a path\n"
                "\n"
                "Exit status: 0 when every tile set was written (a map too short for a\n"
                "whole tile set is warned about on standard error), 1 when any map\n"
-               "failed, 2 for a usage error, 3 when the tile sets were written but\n"
-               "their report could not be.\n"
+               "failed or --put refused or failed, 2 for a usage error, 3 when the\n"
+               "tile sets were written but their report could not be.\n"
                "\n"
                "quillmere-tiles ") +
            kVersion + "\n";

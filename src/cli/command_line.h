@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tile_set_paths.h"
+
 #include <span>
 #include <string>
 #include <string_view>
@@ -7,12 +9,13 @@
 
 namespace quillmere::cli {
 
-enum class Action { ConvertOne, ConvertMany, ShowHelp, ShowVersion };
+enum class Action { ConvertOne, ConvertMany, PutTileSet, ShowHelp, ShowVersion };
 
 struct Invocation {
     Action action = Action::ConvertOne;
-    std::string outputFolder;     // for ConvertMany
-    std::span<char* const> paths; // the map and the output, or the maps: within the arguments
+    std::string outputFolder; // for ConvertMany
+    // The map and the output, the maps, or the tile set and the map: within the arguments.
+    std::span<char* const> paths;
 };
 
 struct UsageError {
@@ -24,9 +27,8 @@ struct UsageError {
 // copy of its list.
 std::variant<Invocation, UsageError> parseCommandLine(std::span<char*> arguments);
 
-// Where --output-dir puts a map's tile set: the map's file name, its last extension
-// replaced by ".BMP", in the given folder.
-std::string outputPathFor(std::string_view folder, std::string_view mapPath);
+// Where --output-dir puts a map's tile set; the window names a tile set the same way.
+using quillmere::outputPathFor;
 
 std::string helpText();
 

@@ -1,6 +1,7 @@
 #include "conversions.h"
 
 #include "fingerprint_set.h"
+#include "put_tile_set.h"
 #include "result_wording.h"
 #include "tile_set.h"
 
@@ -34,13 +35,7 @@ std::string_view clearLine() {
 #endif
 // Each conversion waits mostly on its flush to disk, and a disk takes many flushes at once:
 // sized to the disk, not to the cores (8, 16 and 32 ran alike on a 2-core VM; bench/).
-// Windows keeps the 8 it had: 16 were not measured there, and under Wine an interrupted run
-// of 16 twice left a thread behind its TerminateProcess.
-#ifdef _WIN32
-constexpr std::size_t kConversionsAtOnce = 8;
-#else
 constexpr std::size_t kConversionsAtOnce = 16;
-#endif
 
 void report(const TileSetResult& result, const std::string& map, const std::string& output,
             ReportBuffer& out, ReportBuffer& err) {
@@ -236,12 +231,28 @@ int convertMany(const Invocation& invocation, ReportBuffer& out, ReportBuffer& e
     return anyFailed ? 1 : 0;
 }
 
+int putTileSet(const std::string& tileSet, const std::string& map, ReportBuffer& out,
+               ReportBuffer& err) {
+    const PutResult result = PutTileSet(tileSet, map);
+    const std::string shownTileSet = visibleName(tileSet);
+    const std::string shownMap = visibleName(map);
+    const std::string line = completionTitle(shownTileSet, shownMap) + ": " +
+                             describePut(result, shownTileSet, shownMap) + '\n';
+    if (result.outcome == PutOutcome::Complete && result.otherNames == 0)
+        out << line;
+    else
+        err << std::string(kProgram) + ": " + line;
+    return result.outcome == PutOutcome::Complete ? 0 : 1;
+}
+
 } // namespace
 
 int runConversions(const Invocation& invocation, ReportBuffer& out, ReportBuffer& err,
                    bool showProgress) {
     if (invocation.action == Action::ConvertMany)
         return convertMany(invocation, out, err, showProgress);
+    if (invocation.action == Action::PutTileSet)
+        return putTileSet(invocation.paths[0], invocation.paths[1], out, err);
     const std::string map = invocation.paths[0];
     const std::string output = invocation.paths[1];
     const TileSetResult result = RipBMP(map, output);

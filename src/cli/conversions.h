@@ -5,8 +5,8 @@
 
 namespace quillmere::cli {
 
-// Runs the conversions an invocation asks for, reporting each on `out` (complete) or `err`
-// (warnings and failures). Returns the process's exit status.
+// Runs the conversions, or the put, an invocation asks for, reporting each on `out` (complete)
+// or `err` (warnings and failures). Returns the process's exit status.
 int runConversions(const Invocation& invocation, ReportBuffer& out, ReportBuffer& err,
                    bool showProgress);
 

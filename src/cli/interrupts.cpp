@@ -9,6 +9,8 @@
 #include "windows_console.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 #else
 #include <csignal>
 #include <cstring>
@@ -77,6 +79,35 @@ namespace {
 
 std::atomic<bool> progressLine{false};
 
+// Stops every other thread of the process where it may be stopped, before the process ends: a
+// thread ended inside a system call can leave a lock taken that the ending then waits for
+// (under Wine, the process then never ends). Nothing here allocates, since a stopped thread
+// may hold the heap's lock.
+void stopOtherThreads() {
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Thread32First(snapshot, &entry); more;
+         more = ::Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != ::GetCurrentProcessId() ||
+            entry.th32ThreadID == ::GetCurrentThreadId())
+            continue;
+        const HANDLE thread =
+            ::OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, entry.th32ThreadID);
+        if (thread == nullptr)
+            continue;
+        if (::SuspendThread(thread) != static_cast<DWORD>(-1)) {
+            CONTEXT context{};
+            context.ContextFlags = CONTEXT_CONTROL;
+            ::GetThreadContext(thread, &context); // returns once the thread has really stopped
+        }
+        ::CloseHandle(thread);
+    }
+    ::CloseHandle(snapshot);
+}
+
 // Windows runs this on a thread of its own, which may take the locks the writers take.
 BOOL WINAPI onConsoleEvent(DWORD event) {
     const char* cause = nullptr;
@@ -108,7 +139,7 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()),
                 &written, nullptr);
     restoreConsole();
-    // Not ExitProcess: the writers' threads may hold the runtime's locks that it would take.
+    stopOtherThreads();
     ::TerminateProcess(::GetCurrentProcess(), status);
     return TRUE;
 }

@@ -75,6 +75,7 @@ int run(std::span<char*> arguments, quillmere::cli::ReportBuffer& out,
         return 0;
     case Action::ConvertOne:
     case Action::ConvertMany:
+    case Action::PutTileSet:
         break;
     }
     const bool showProgress = isatty(2) != 0;

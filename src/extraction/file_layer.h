@@ -72,6 +72,14 @@ inline std::string notAFile(FileKind kind) {
 // What the path names, following symbolic links.
 Expected<FileInfo> inspect(const std::string& path);
 
+// A file as it stands at one moment: enough to tell whether it changed since.
+struct FileState {
+    FileIdentity identity;
+    std::uint64_t size = 0;
+    std::int64_t modified = 0; // in the system's own units; compare only with another FileState
+    bool operator==(const FileState&) const = default;
+};
+
 // A regular file opened for reading only: never created, changed or locked.
 class ReadOnlyFile {
 public:
@@ -86,17 +94,12 @@ public:
     // Fills `into` from `offset` on; fewer bytes come back only where the file ends.
     Expected<std::size_t> readAt(std::uint64_t offset, std::span<std::byte> into);
 
+    // The file as it stands now, to tell later whether it changed since it was read.
+    Expected<FileState> state() const;
+
 private:
     explicit ReadOnlyFile(std::intptr_t handle) : handle_(handle) {}
     std::intptr_t handle_;
-};
-
-// A file as it stands at one moment: enough to tell whether it changed since.
-struct FileState {
-    FileIdentity identity;
-    std::uint64_t size = 0;
-    std::int64_t modified = 0; // in the system's own units; compare only with another FileState
-    bool operator==(const FileState&) const = default;
 };
 
 // What stands at the output's place just before the new file is renamed over it.

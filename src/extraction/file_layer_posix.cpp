@@ -196,6 +196,13 @@ ReadOnlyFile::~ReadOnlyFile() {
         ::close(static_cast<int>(handle_));
 }
 
+Expected<FileState> ReadOnlyFile::state() const {
+    struct stat status {};
+    if (::fstat(static_cast<int>(handle_), &status) != 0)
+        return systemError({});
+    return stateOf(status);
+}
+
 Expected<std::size_t> ReadOnlyFile::readAt(std::uint64_t offset, std::span<std::byte> into) {
     std::size_t total = 0;
     while (total < into.size()) {

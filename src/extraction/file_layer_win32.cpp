@@ -628,9 +628,9 @@ OutputFolder::~OutputFolder() {
         ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
-// NTFS writes a folder's changed entries and its journal on a flush of the folder's handle.
-// Where the file system offers no such flush (FAT, some network shares), the rename's own
-// journaling is all there is, and the flush is left out rather than reported as a failure.
+// A flush of the folder's handle asks the file system to put the folder's entries on disk.
+// Where it offers no such flush (it refuses the call), the rename's own journaling is all
+// there is, and the flush is left out rather than reported as a failure.
 Expected<Done> OutputFolder::flush() {
     if (::FlushFileBuffers(reinterpret_cast<HANDLE>(handle_)))
         return Done{};
@@ -681,6 +681,17 @@ ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
 ReadOnlyFile::~ReadOnlyFile() {
     if (reinterpret_cast<HANDLE>(handle_) != INVALID_HANDLE_VALUE)
         ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+Expected<FileState> ReadOnlyFile::state() const {
+    BY_HANDLE_FILE_INFORMATION details{};
+    if (!::GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle_), &details))
+        return systemError({});
+    // In the units lookAt gives the writer's pre-rename check, so the two compare.
+    return FileState{
+        identityOf(details), (std::uint64_t(details.nFileSizeHigh) << 32) | details.nFileSizeLow,
+        static_cast<std::int64_t>((std::uint64_t(details.ftLastWriteTime.dwHighDateTime) << 32) |
+                                  details.ftLastWriteTime.dwLowDateTime)};
 }
 
 Expected<std::size_t> ReadOnlyFile::readAt(std::uint64_t offset, std::span<std::byte> into) {

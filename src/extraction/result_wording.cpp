@@ -32,15 +32,75 @@ std::string shortMapPrompt(std::size_t mapBytes) {
            (missing == 1 ? " byte is zero." : " bytes are zeros.");
 }
 
+std::string quoted(std::string_view path) {
+    std::string text(1, '"');
+    text += path;
+    text += '"';
+    return text;
+}
+
+std::string bytesCount(std::uint64_t count) {
+    return groupedDigits(count) + (count == 1 ? " byte" : " bytes");
+}
+
+std::string putRefusalPrompt(const PutResult& result, const std::string& tileSet,
+                             const std::string& map) {
+    const std::string whole = groupedDigits(kTileSetLength);
+    switch (result.refusal) {
+    case PutRefusal::SameFile:
+        return "The tile set " + tileSet + " and the map file " + map + " are the same file.";
+    case PutRefusal::TileSetLength:
+        return "The tile set " + tileSet + " has " + bytesCount(result.length) + ", not the " +
+               whole + " of a map's tile set.";
+    case PutRefusal::TileSetNotBitmap:
+        return "The tile set " + tileSet + " is not a .bmp file: it does not start with \"BM\".";
+    case PutRefusal::MapTooShort:
+        return "The map file " + map + " has only " + bytesCount(result.length) +
+               ", fewer than the " + whole + " of the tile set it starts with.";
+    case PutRefusal::MapNotBitmap:
+        return "The map file " + map +
+               " does not start with a tile set: its first bytes are not \"BM\", as a .bmp "
+               "file's are.";
+    case PutRefusal::LayoutDiffers:
+        return "The tile set " + tileSet + " is not laid out like the one in the map file " + map +
+               ": its " + std::string(result.field) + " is " + std::to_string(result.tileSetValue) +
+               ", the map's is " + std::to_string(result.mapValue) + ".";
+    case PutRefusal::None:
+        break;
+    }
+    return {};
+}
+
+std::string putFailurePrompt(const PutResult& result, std::string_view path) {
+    const bool map = result.file == PutFile::Map;
+    if (path.empty())
+        return map ? "No map file was given: the map path is empty."
+                   : "No tile set file was given: the tile set path is empty.";
+    std::string prompt = result.replacing ? "Could not write the map file "
+                         : map            ? "Could not read the map file "
+                                          : "Could not read the tile set ";
+    prompt += quoted(path);
+    if (!result.failedStep.empty())
+        prompt += ' ' + result.failedStep;
+    prompt += ": " + result.reason + '.';
+    if (result.replacing)
+        prompt += " The map file is as it was.";
+    return prompt;
+}
+
 // The other names of a replaced output still lead to the old file, as a rename leaves them.
-std::string otherNamesNote(std::uint64_t otherNames, std::string_view outputPath) {
+std::string otherNamesNote(std::uint64_t otherNames, std::string_view outputPath,
+                           std::string_view oldContent = "tile set") {
     std::string note = " The old \"";
     note += outputPath;
     note += "\" had ";
     if (otherNames == 1)
-        return note + "1 other name (a hard link), which still holds the old tile set.";
-    return note + groupedDigits(otherNames) +
-           " other names (hard links), which still hold the old tile set.";
+        note += "1 other name (a hard link), which still holds the old ";
+    else
+        note += groupedDigits(otherNames) + " other names (hard links), which still hold the old ";
+    note += oldContent;
+    note += '.';
+    return note;
 }
 
 void appendEscape(std::string& shown, unsigned char control) {
@@ -55,6 +115,25 @@ void appendEscape(std::string& shown, unsigned char control) {
 }
 
 } // namespace
+
+std::string describePut(const PutResult& result, std::string_view tileSetPath,
+                        std::string_view mapPath) {
+    switch (result.outcome) {
+    case PutOutcome::Complete:
+        if (result.otherNames > 0)
+            return std::string(kCompletePrompt) + otherNamesNote(result.otherNames, mapPath, "map");
+        return std::string(kCompletePrompt);
+    case PutOutcome::Refused:
+        return putRefusalPrompt(result, quoted(tileSetPath), quoted(mapPath));
+    case PutOutcome::MapChanged:
+        return "The map file " + quoted(mapPath) +
+               " changed while the tile set was being put into it, so it was left alone; run "
+               "again to put the tile set into the map as it is now.";
+    case PutOutcome::Failed:
+        break;
+    }
+    return putFailurePrompt(result, result.file == PutFile::Map ? mapPath : tileSetPath);
+}
 
 std::string visibleName(std::string_view name) {
     std::string shown;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "put_tile_set.h"
 #include "tile_set.h"
 
 #include <string>
@@ -21,6 +22,11 @@ std::string describeResult(const TileSetResult& result, std::string_view mapPath
 // A conversion that wrote its output but left something a person should know: a short map, or
 // other names of the old output that still hold the old tile set.
 bool deservesWarning(const TileSetResult& result);
+
+// What to tell a person about putting a tile set back into its map: "Operation Complete." or
+// one sentence naming the file and what is wrong with it.
+std::string describePut(const PutResult& result, std::string_view tileSetPath,
+                        std::string_view mapPath);
 
 // A name as it may be shown to a person, in a terminal or a window: control characters, which
 // could split a line or steer a terminal, become visible escapes as `ls -b` writes them (\n,

@@ -90,6 +90,30 @@ INSTANTIATE_TEST_SUITE_P(
                       BatchRow{"folder_between_maps", {"a", "-d", "out", "b"}}),
     rowName<BatchRow>);
 
+struct PutRow {
+    const char* name;
+    std::vector<std::string> arguments;
+    QUILLMERE_PRINTS_ROW_NAME(PutRow)
+};
+
+class ParsePut : public ::testing::TestWithParam<PutRow> {};
+
+TEST_P(ParsePut, ReadsTheTileSetAndTheMap) {
+    Arguments arguments(GetParam().arguments);
+    const auto parsed = arguments.parse();
+    ASSERT_TRUE(std::holds_alternative<Invocation>(parsed));
+    EXPECT_EQ(std::get<Invocation>(parsed).action, Action::PutTileSet);
+    EXPECT_EQ(pathsOf(std::get<Invocation>(parsed)),
+              (std::vector<std::string>{"Tiles.BMP", "Map.LVL"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Spellings, ParsePut,
+    ::testing::Values(PutRow{"first", {"--put", "Tiles.BMP", "Map.LVL"}},
+                      PutRow{"between_the_paths", {"Tiles.BMP", "--put", "Map.LVL"}},
+                      PutRow{"then_double_dash", {"--put", "--", "Tiles.BMP", "Map.LVL"}}),
+    rowName<PutRow>);
+
 TEST(ParseCommandLine, HelpAndVersionNeedNoPaths) {
     Arguments help({"a", "--help", "--bogus"});
     EXPECT_EQ(std::get<Invocation>(help.parse()).action, Action::ShowHelp);

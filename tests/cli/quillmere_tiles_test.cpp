@@ -101,7 +101,15 @@ INSTANTIATE_TEST_SUITE_P(
         UsageRow{"unknown_option", {"--frobnicate", "a", "b"}, "unknown option '--frobnicate'"},
         UsageRow{"folder_missing", {"-d"}, "needs a folder"},
         UsageRow{"no_maps", {"-d", "out"}, "no map files given"},
-        UsageRow{"two_folders", {"-d", "out", "--output-dir=other", "a"}, "more than once"}),
+        UsageRow{"two_folders", {"-d", "out", "--output-dir=other", "a"}, "more than once"},
+        UsageRow{"put_without_paths", {"--put"}, "--put needs the tile set and the map paths"},
+        UsageRow{
+            "put_tile_set_only", {"--put", "Tiles.BMP"}, "missing the map path after 'Tiles.BMP'"},
+        UsageRow{
+            "put_three_paths", {"--put", "a", "b", "c"}, "--put takes one tile set and one map"},
+        UsageRow{"put_into_a_folder",
+                 {"--put", "-d", "out", "a", "b"},
+                 "--put and --output-dir cannot be used together"}),
     testing::rowName<UsageRow>);
 
 TEST(QuillmereTiles, HelpDescribesBothForms) {
@@ -110,6 +118,44 @@ TEST(QuillmereTiles, HelpDescribesBothForms) {
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_NE(run.out.find("MAP OUTPUT"), std::string::npos);
     EXPECT_NE(run.out.find("--output-dir DIR MAP..."), std::string::npos);
+    EXPECT_NE(run.out.find("--put TILESET MAP"), std::string::npos);
+}
+
+// A map whose first bytes start as a bitmap does.
+Bytes mapWithTileSet(std::size_t size, unsigned seed) {
+    Bytes map = patternBytes(size, seed);
+    map[0] = 'B';
+    map[1] = 'M';
+    return map;
+}
+
+TEST(QuillmereTiles, PuttingAnUneditedTileSetBackLeavesTheMapByteForByte) {
+    TempFolder folder;
+    const Bytes map = mapWithTileSet(60000, 11);
+    writeFile(folder / "Map.LVL", map);
+    ASSERT_EQ(tiles({"Map.LVL", "Tiles.BMP"}, folder).exitStatus, 0);
+
+    const auto run = tiles({"--put", "Tiles.BMP", "Map.LVL"}, folder);
+
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out, "Tiles.BMP -> Map.LVL: Operation Complete.\n");
+    EXPECT_EQ(readFile(folder / "Map.LVL"), map);
+    EXPECT_EQ(folder.names(), (std::set<std::string>{"Map.LVL", "Tiles.BMP"}));
+}
+
+TEST(QuillmereTiles, RefusesToPutAMisfitTileSetWithStatusOne) {
+    TempFolder folder;
+    const Bytes map = mapWithTileSet(60000, 12);
+    writeFile(folder / "Map.LVL", map);
+    writeFile(folder / "Tiles.BMP", patternBytes(100, 13));
+
+    const auto run = tiles({"--put", "Tiles.BMP", "Map.LVL"}, folder);
+
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "quillmere-tiles: Tiles.BMP -> Map.LVL: The tile set \"Tiles.BMP\" has 100 "
+                       "bytes, not the 49,713 of a map's tile set.\n");
+    EXPECT_EQ(readFile(folder / "Map.LVL"), map);
 }
 
 TEST(QuillmereTiles, ConvertsManyMapsIntoAFolderAndGoesOnPastFailures) {

@@ -16,6 +16,7 @@ root=$work/root/usr
 for file in bin/quillmere-tile-converter bin/quillmere-tiles \
     share/applications/org.quillmere.tileconverter.desktop \
     share/metainfo/org.quillmere.tileconverter.metainfo.xml \
+    share/mime/packages/org.quillmere.tileconverter.xml \
     share/icons/hicolor/16x16/apps/quillmere-tile-converter.png \
     share/icons/hicolor/32x32/apps/quillmere-tile-converter.png \
     share/icons/hicolor/256x256/apps/quillmere-tile-converter.png \

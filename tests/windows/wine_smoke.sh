@@ -111,6 +111,7 @@ for round in 1 2 3; do
     start_many killed
     kill -KILL "$pid"
     wait "$pid" || true
+    : >killed/.Level2.BMP.ab12cd34.part # as a run killed before marking it for deletion leaves
     run 0 out.txt err.txt Map.LVL killed/Level1.BMP
     [ "$(temporaries killed)" = 0 ] || fail "a killed run's temporaries stayed: $(ls -A killed | grep part)"
 done

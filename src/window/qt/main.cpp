@@ -1,4 +1,5 @@
 #include "convert_window.h"
+#include "open_map.h"
 #include "standard_streams.h"
 #include "startup.h"
 
@@ -86,8 +87,7 @@ int main(int argc, char** argv) {
     quillmere::holdClosedStandardStreams();
     quillmere::nameApplication();
     // The usual start has no arguments and is spared a second application object.
-    if (argc > 1)
-        quillmere::answerCommandLine(argc, argv);
+    const QString map = argc > 1 ? quillmere::answerCommandLine(argc, argv) : QString();
 
     previousHandler = qInstallMessageHandler(holdBackStartupMessages);
     QApplication application(argc, argv);
@@ -97,6 +97,8 @@ int main(int argc, char** argv) {
     heldBack.clear();
 
     quillmere::Convert window;
+    if (!map.isEmpty())
+        quillmere::openMap(window, map);
     new AfterFirstFrame(&window, [] {
         if (qEnvironmentVariableIsSet("QUILLMERE_REPORT_FIRST_FRAME"))
             reportFirstFrame();

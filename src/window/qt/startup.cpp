@@ -57,7 +57,7 @@ void nameApplication() {
         QString::fromLatin1(kDesktopFileName.data(), qsizetype(kDesktopFileName.size())));
 }
 
-void answerCommandLine(int argc, char** argv) {
+QString answerCommandLine(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
     QCommandLineParser parser;
@@ -77,6 +77,11 @@ void answerCommandLine(int argc, char** argv) {
             option.setFlags(QCommandLineOption::HiddenFromHelp);
         parser.addOption(option);
     }
+    parser.addPositionalArgument(
+        QStringLiteral("MAP"),
+        QStringLiteral("A map to open: its path fills the map box, and the same name with the "
+                       "extension .BMP beside it the tile set box."),
+        QStringLiteral("[MAP]"));
 
     if (!parser.parse(arguments))
         leave(QStringLiteral("quillmere-tile-converter: %1\nTry 'quillmere-tile-converter "
@@ -88,10 +93,12 @@ void answerCommandLine(int argc, char** argv) {
     if (parser.isSet(version))
         leave(QStringLiteral("quillmere-tile-converter %1\n").arg(QString::fromLatin1(kVersion)),
               0);
-    if (!parser.positionalArguments().isEmpty())
-        leave(QStringLiteral("quillmere-tile-converter: takes no paths; type them into its "
-                             "window, or use quillmere-tiles to convert from the command line.\n"),
+    const QStringList paths = parser.positionalArguments();
+    if (paths.size() > 1)
+        leave(QStringLiteral("quillmere-tile-converter: too many paths: give one map, or none\n"
+                             "Try 'quillmere-tile-converter --help' for more information.\n"),
               2);
+    return paths.value(0);
 }
 
 } // namespace quillmere

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <string_view>
 
 namespace quillmere {
@@ -13,6 +14,7 @@ void nameApplication();
 
 // Answers --help, --help-all and -V/--version, or a wrong command line, and ends the program;
 // needs no display. Qt's own options (-platform, -style, --reverse ...) are left for Qt.
-void answerCommandLine(int argc, char** argv);
+// Otherwise returns the map the window is to open, if one was given.
+QString answerCommandLine(int argc, char** argv);
 
 } // namespace quillmere

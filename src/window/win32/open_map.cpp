@@ -1,0 +1,31 @@
+#include "open_map.h"
+
+#include "convert_window.h"
+#include "text_encoding.h"
+#include "tile_set_paths.h"
+
+#include <shellapi.h>
+
+namespace quillmere::win32 {
+
+StartingMap startingMap(std::wstring_view commandLine) {
+    const std::wstring line(commandLine);
+    int count = 0;
+    LPWSTR* arguments = ::CommandLineToArgvW(line.c_str(), &count);
+    StartingMap start;
+    // The first argument is the program itself.
+    if (arguments != nullptr && count == 2)
+        start.path = arguments[1];
+    else if (arguments != nullptr && count > 2)
+        start.complaint = L"Too many paths: open one map, or none.";
+    ::LocalFree(arguments);
+    return start;
+}
+
+void openMap(Convert& window, std::wstring_view mapPath) {
+    const std::wstring tileSet = widen(tileSetPathBeside(narrow(mapPath)));
+    ::SetWindowTextW(window.control("TilesPath"), std::wstring(mapPath).c_str());
+    ::SetWindowTextW(window.control("RipPath"), tileSet.c_str());
+}
+
+} // namespace quillmere::win32
