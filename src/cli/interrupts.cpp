@@ -1,6 +1,7 @@
 #include "interrupts.h"
 
 #include "file_layer.h"
+#include "report_buffer.h"
 
 #include <atomic>
 #include <string>
@@ -41,20 +42,21 @@ std::atomic<bool> stopping{false};
 
 // The signals are blocked in every thread and taken by one that waits for them, so what runs on
 // an interrupt is ordinary code: it may take the locks the writers take.
-InterruptWatch::InterruptWatch(bool progressLineShown) {
+InterruptWatch::InterruptWatch(bool progressLineShown, ReportBuffer& reports) {
     sigset_t interrupts;
     sigemptyset(&interrupts);
     for (const int signal : kInterrupts)
         sigaddset(&interrupts, signal);
     if (pthread_sigmask(SIG_BLOCK, &interrupts, nullptr) != 0)
         return;
-    watcher_ = std::thread([interrupts, progressLineShown] {
+    watcher_ = std::thread([interrupts, progressLineShown, &reports] {
         int signal = 0;
         while (sigwait(&interrupts, &signal) != 0) {
         }
         if (stopping.load())
             return;
         files::abandonTemporaries();
+        reports.flushWholeLines();
         std::string line = progressLineShown ? "\r\033[K" : "";
         line += "quillmere-tiles: interrupted by ";
         line += signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP";
@@ -78,6 +80,7 @@ InterruptWatch::~InterruptWatch() {
 namespace {
 
 std::atomic<bool> progressLine{false};
+std::atomic<ReportBuffer*> reportsOfTheRun{nullptr};
 
 // Stops every other thread of the process where it may be stopped, before the process ends: a
 // thread ended inside a system call can leave a lock taken that the ending then waits for
@@ -131,6 +134,8 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
         return FALSE;
     }
     files::abandonTemporaries();
+    if (ReportBuffer* reports = reportsOfTheRun.load())
+        reports->flushWholeLines();
     std::string line(progressLine.load() ? clearLineText() : std::string_view());
     line += "quillmere-tiles: interrupted by ";
     line += cause;
@@ -146,13 +151,15 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
 
 } // namespace
 
-InterruptWatch::InterruptWatch(bool progressLineShown) {
+InterruptWatch::InterruptWatch(bool progressLineShown, ReportBuffer& reports) {
     progressLine.store(progressLineShown);
+    reportsOfTheRun.store(&reports);
     ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
 InterruptWatch::~InterruptWatch() {
     ::SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+    reportsOfTheRun.store(nullptr);
 }
 
 #endif

@@ -79,7 +79,7 @@ int run(std::span<char*> arguments, quillmere::cli::ReportBuffer& out,
         break;
     }
     const bool showProgress = isatty(2) != 0;
-    const InterruptWatch watch(showProgress);
+    const InterruptWatch watch(showProgress, out);
     return runConversions(invocation, out, err, showProgress);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <iterator>
 
 #ifdef _WIN32
 #include <io.h>
@@ -24,17 +25,22 @@ long writeSome(int descriptor, const char* data, std::size_t size) {
 } // namespace
 
 ReportBuffer& ReportBuffer::operator<<(std::string_view text) {
+    const std::lock_guard lock(mutex_);
+    put(text);
+    if (eachPiece_)
+        flushHeld(held_);
+    return *this;
+}
+
+void ReportBuffer::put(std::string_view text) {
     while (!text.empty()) {
         if (held_ == sizeof buffer_)
-            flush();
+            flushHeld(held_);
         const std::size_t taken = std::min(text.size(), sizeof buffer_ - held_);
         std::copy_n(text.data(), taken, buffer_ + held_);
         held_ += taken;
         text.remove_prefix(taken);
     }
-    if (eachPiece_)
-        flush();
-    return *this;
 }
 
 ReportBuffer& ReportBuffer::operator<<(std::size_t number) {
@@ -44,8 +50,21 @@ ReportBuffer& ReportBuffer::operator<<(std::size_t number) {
 }
 
 bool ReportBuffer::flush() {
+    const std::lock_guard lock(mutex_);
+    return flushHeld(held_);
+}
+
+void ReportBuffer::flushWholeLines() {
+    const std::lock_guard lock(mutex_);
+    const auto end = std::find(std::make_reverse_iterator(buffer_ + held_),
+                               std::make_reverse_iterator(buffer_), '\n');
+    flushHeld(static_cast<std::size_t>(end.base() - buffer_));
+}
+
+// Writes the first `count` bytes held and keeps the rest.
+bool ReportBuffer::flushHeld(std::size_t count) {
     const char* next = buffer_;
-    const char* const end = buffer_ + held_;
+    const char* const end = buffer_ + count;
     while (next < end) {
         const long written = writeSome(descriptor_, next, static_cast<std::size_t>(end - next));
         if (written < 0 && errno == EINTR)
@@ -58,7 +77,8 @@ bool ReportBuffer::flush() {
         next += written;
     }
     const bool complete = next == end;
-    held_ = 0;
+    std::copy(buffer_ + count, buffer_ + held_, buffer_);
+    held_ -= count;
     return complete;
 }
 

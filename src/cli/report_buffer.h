@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <mutex>
 #include <string_view>
 
 namespace quillmere::cli {
@@ -24,10 +25,17 @@ public:
 
     // Hands what is held to the system; false when some of it could not be written.
     bool flush();
+    // For a run that is being interrupted, from another thread: hands over the lines that are
+    // whole, so that no report already made is lost and none is cut in two.
+    void flushWholeLines();
     // The system's error number for the first failed write, or 0.
     int failure() const { return failure_; }
 
 private:
+    void put(std::string_view text);
+    bool flushHeld(std::size_t count);
+
+    std::mutex mutex_; // an interrupt flushes from its own thread
     int descriptor_;
     bool eachPiece_;
     int failure_ = 0;
