@@ -86,7 +86,7 @@ int run(std::span<char*> arguments, quillmere::cli::ReportBuffer& out,
 } // namespace
 
 int main(int argc, char** argv) {
-    quillmere::holdClosedStandardStreams();
+    quillmere::files::holdClosedStandardStreams();
 #ifdef _WIN32
     // Declared first, so that it is restored after the reports below are flushed.
     const ConsoleForThisRun console;

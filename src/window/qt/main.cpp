@@ -84,7 +84,7 @@ void reportFirstFrame() {
 } // namespace
 
 int main(int argc, char** argv) {
-    quillmere::holdClosedStandardStreams();
+    quillmere::files::holdClosedStandardStreams();
     quillmere::nameApplication();
     // The usual start has no arguments and is spared a second application object.
     const QString map = argc > 1 ? quillmere::answerCommandLine(argc, argv) : QString();

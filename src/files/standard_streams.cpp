@@ -6,7 +6,7 @@
 #include <unistd.h>
 #endif
 
-namespace quillmere {
+namespace quillmere::files {
 
 void holdClosedStandardStreams() {
 #ifndef _WIN32
@@ -24,4 +24,4 @@ void holdClosedStandardStreams() {
     // Windows files are handles, not the C library's numbers: nothing to hold there.
 }
 
-} // namespace quillmere
+} // namespace quillmere::files
