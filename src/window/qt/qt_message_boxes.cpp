@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QStyle>
+#include <algorithm>
 
 namespace quillmere {
 namespace {
@@ -40,12 +41,12 @@ protected:
 
 private:
     void widenForTitle() {
-        // Title bars commonly use the bold face; their buttons and icon take about three
-        // squares of the bar's height.
+        // Title bars commonly use the bold face; the window's icon and up to three buttons,
+        // with their margins, take about five squares of the bar's height beside the title.
         QFont titleFont = QApplication::font("QMdiSubWindowTitleBar");
         titleFont.setBold(true);
         const int bar = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
-        int needed = QFontMetrics(titleFont).horizontalAdvance(windowTitle()) + 4 * bar;
+        int needed = QFontMetrics(titleFont).horizontalAdvance(windowTitle()) + 5 * bar;
         if (const QScreen* shown = screen())
             needed = std::min(needed, shown->availableGeometry().width());
         if (width() < needed)
