@@ -424,7 +424,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(MapDropCase{"first_text", nullptr, nullptr, L"C:\\maps\\Cave.BMP"},
                       MapDropCase{"derived_for_an_earlier_map", L"D:\\old\\Castle.LVL", nullptr,
                                   L"C:\\maps\\Cave.BMP"},
-                      MapDropCase{"typed", nullptr, L"D:\\mine\\Typed.BMP", L"D:\\mine\\Typed.BMP"},
                       MapDropCase{"typed_after_a_drop", L"D:\\old\\Castle.LVL",
                                   L"D:\\mine\\Typed.BMP", L"D:\\mine\\Typed.BMP"}),
     quillmere::testing::rowName<MapDropCase>);
