@@ -24,6 +24,15 @@ ensure_packages() {
 build_packages=(cmake make g++ libgtest-dev qt6-base-dev fonts-liberation2)
 test_packages=(dpkg-dev file desktop-file-utils shared-mime-info appstream man-db strace valgrind)
 
+# build_preset PRESET [CMAKE OPTION]...: configures one of CMakePresets.json's configurations,
+# in the build folder it names, and builds it.
+build_preset() {
+    local preset=$1
+    shift
+    (cd "$repo" && cmake --preset "$preset" "$@" >/dev/null &&
+        cmake --build --preset "$preset" --parallel "$jobs")
+}
+
 # configure_and_build DIR [CMAKE OPTION]...
 configure_and_build() {
     local dir=$1

@@ -7,9 +7,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages cmake make googletest g++-mingw-w64-x86-64-posix wine64 fonts-wine xvfb xdotool
 
-build=$repo/build/windows
-configure_and_build "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DQUILLMERE_WARNINGS_AS_ERRORS=ON
+build=$repo/build/windows # the preset windows-cross's folder
+build_preset windows-cross
 
 # Wine keeps its state in the build folder, not in the home folder, and needs a UTF-8 locale
 # for arguments beyond ASCII.
@@ -35,4 +34,5 @@ fi
 # Debian's Wine does not look for its own TrueType fonts (Marlett's frame glyphs, Tahoma) where
 # fonts-wine puts them: the prefix's font folder gets a copy.
 cp -u /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-ctest --test-dir "$build" --output-on-failure
+cd "$repo"
+ctest --preset windows-cross

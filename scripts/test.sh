@@ -9,11 +9,11 @@ export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-echo "== Plain build"
-configure_and_build "$repo/build/test" -DCMAKE_BUILD_TYPE=Debug -DQUILLMERE_WARNINGS_AS_ERRORS=ON
-ctest --test-dir "$repo/build/test" --output-on-failure --parallel "$jobs"
+cd "$repo"
+echo "== Plain build (preset dev, in build/test)"
+build_preset dev
+ctest --preset dev --parallel "$jobs"
 
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
-configure_and_build "$repo/build/sanitize" -DCMAKE_BUILD_TYPE=Debug \
-    -DQUILLMERE_WARNINGS_AS_ERRORS=ON -DQUILLMERE_SANITIZE=ON
-ctest --test-dir "$repo/build/sanitize" --output-on-failure --parallel "$jobs"
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build (preset sanitize, in build/sanitize)"
+build_preset sanitize
+ctest --preset sanitize --parallel "$jobs"

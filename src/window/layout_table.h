@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string_view>
 
 namespace quillmere {
@@ -9,11 +10,24 @@ namespace quillmere {
 inline constexpr int kTwipsPerInch = 1440;
 inline constexpr int kStandardDpi = 96;
 
+// The window's controls by their role in code; each indexes kControlLayouts.
+enum class Control : std::size_t {
+    mapLabel,
+    mapPathBox,
+    outputLabel,
+    outputPathBox,
+    infoButton,
+    aboutButton,
+    exitButton,
+    convertButton,
+};
+
 enum class ControlKind { Label, TextBox, Button };
 enum class Paint { System, Black, White };
 
 struct ControlLayout {
-    std::string_view name;
+    Control role;
+    std::string_view name; // the control's object name, as people and tests know it
     ControlKind kind;
     std::string_view text;
     int left, top, width, height; // twips, within the window's client area
@@ -27,21 +41,37 @@ inline constexpr int kClientHeightTwips = 1695;
 
 // clang-format off
 inline constexpr std::array<ControlLayout, 8> kControlLayouts{{
-    // name       kind                  text             left   top  width height  text           background
-    {"Label1",    ControlKind::Label,    "Map Name",          0,    0,   855,  255,   Paint::White,  Paint::Black},
-    {"TilesPath", ControlKind::TextBox,  "Map.LVL",        1320,    0,  1815,  285,   Paint::Black,  Paint::System},
-    {"Label2",    ControlKind::Label,    "Tile Set Name",     0,  480,  1095,  255,   Paint::White,  Paint::Black},
-    {"RipPath",   ControlKind::TextBox,  "Tiles.BMP",      1320,  480,  1815,  285,   Paint::Black,  Paint::White},
-    {"cmdInfo",   ControlKind::Button,   "Info",           3360,  120,  1215,  495,   Paint::System, Paint::System},
-    {"cmdAbout",  ControlKind::Button,   "About",           120, 1080,  1215,  495,   Paint::System, Paint::System},
-    {"cmdExit",   ControlKind::Button,   "E&xit",          1680, 1080,  1335,  495,   Paint::System, Paint::System},
-    {"RipFrom",   ControlKind::Button,   "Convert",        3360, 1080,  1215,  495,   Paint::System, Paint::System},
+    // role                    name         kind                  text             left   top  width height  text           background
+    {Control::mapLabel,      "Label1",    ControlKind::Label,    "Map Name",          0,    0,   855,  255,   Paint::White,  Paint::Black},
+    {Control::mapPathBox,    "TilesPath", ControlKind::TextBox,  "Map.LVL",        1320,    0,  1815,  285,   Paint::Black,  Paint::System},
+    {Control::outputLabel,   "Label2",    ControlKind::Label,    "Tile Set Name",     0,  480,  1095,  255,   Paint::White,  Paint::Black},
+    {Control::outputPathBox, "RipPath",   ControlKind::TextBox,  "Tiles.BMP",      1320,  480,  1815,  285,   Paint::Black,  Paint::White},
+    {Control::infoButton,    "cmdInfo",   ControlKind::Button,   "Info",           3360,  120,  1215,  495,   Paint::System, Paint::System},
+    {Control::aboutButton,   "cmdAbout",  ControlKind::Button,   "About",           120, 1080,  1215,  495,   Paint::System, Paint::System},
+    {Control::exitButton,    "cmdExit",   ControlKind::Button,   "E&xit",          1680, 1080,  1335,  495,   Paint::System, Paint::System},
+    {Control::convertButton, "RipFrom",   ControlKind::Button,   "Convert",        3360, 1080,  1215,  495,   Paint::System, Paint::System},
 }};
 // clang-format on
 
+constexpr std::size_t indexOf(Control control) {
+    return static_cast<std::size_t>(control);
+}
+constexpr const ControlLayout& layoutOf(Control control) {
+    return kControlLayouts[indexOf(control)];
+}
+
+// Each row sits at its role's index, so that layoutOf() finds it.
+static_assert([] {
+    for (std::size_t index = 0; index < kControlLayouts.size(); ++index)
+        if (indexOf(kControlLayouts[index].role) != index)
+            return false;
+    return true;
+}());
+
 // The order Tab moves the focus in; it starts in the first. The labels take no focus.
-inline constexpr std::array<std::string_view, 6> kFocusOrder{"TilesPath", "RipFrom", "RipPath",
-                                                             "cmdAbout",  "cmdExit", "cmdInfo"};
+inline constexpr std::array<Control, 6> kFocusOrder{Control::mapPathBox,    Control::convertButton,
+                                                    Control::outputPathBox, Control::aboutButton,
+                                                    Control::exitButton,    Control::infoButton};
 
 // Rounds to the nearest pixel, halves away from zero, as the system's MulDiv does.
 constexpr int twipsToPixels(int twips, int dpi = kStandardDpi) {

@@ -20,10 +20,13 @@ for file in bin/quillmere-tile-converter bin/quillmere-tiles \
     share/icons/hicolor/16x16/apps/quillmere-tile-converter.png \
     share/icons/hicolor/32x32/apps/quillmere-tile-converter.png \
     share/icons/hicolor/256x256/apps/quillmere-tile-converter.png \
-    share/man/man1/quillmere-tiles.1 \
+    share/man/man1/quillmere-tiles.1.gz share/man/man1/quillmere-tile-converter.1.gz \
     share/doc/quillmere-tile-converter/copyright; do
     [ -f "$root/$file" ] || { echo "missing from the package: $file"; exit 1; }
 done
+# The desktop's caches are the system's, rebuilt when a package installs: none in ours.
+caches=$(cd "$root/share" && find mime applications -type f ! -name '*.xml' ! -name '*.desktop')
+[ -z "$caches" ] || { echo "caches in the package: $caches"; exit 1; }
 
 depends=$(dpkg-deb -f "$deb" Depends)
 for needed in fonts-liberation2 libqt6widgets6; do
@@ -33,7 +36,9 @@ done
 desktop-file-validate "$root/share/applications/org.quillmere.tileconverter.desktop"
 metainfo=$root/share/metainfo/org.quillmere.tileconverter.metainfo.xml
 appstreamcli validate --no-net --pedantic "$metainfo"
-man --warnings -l "$root/share/man/man1/quillmere-tiles.1" >"$work/man.txt"
+for page in quillmere-tiles quillmere-tile-converter; do
+    man --warnings -l "$root/share/man/man1/$page.1.gz" >"$work/man.txt"
+done
 
 # Debian's copyright file: the MIT license with the terms of LICENSE, word for word.
 copyright=$root/share/doc/quillmere-tile-converter/copyright
@@ -49,7 +54,10 @@ say_version() { grep -q "$1" "$2" || { echo "$2 does not say version $version"; 
 say_version "^quillmere-tiles $version\$" "$work/version"
 QT_QPA_PLATFORM=offscreen "$root/bin/quillmere-tile-converter" --version >"$work/version"
 say_version "^quillmere-tile-converter $version\$" "$work/version"
-say_version "\"quillmere-tiles $version\"" "$root/share/man/man1/quillmere-tiles.1"
+for page in quillmere-tiles quillmere-tile-converter; do
+    zcat "$root/share/man/man1/$page.1.gz" >"$work/$page.1"
+    say_version "\"$page $version\"" "$work/$page.1"
+done
 say_version "<release version=\"$version\"" "$metainfo"
 grep -q "<project_license>MIT</project_license>" "$metainfo" ||
     { echo "the metadata names no MIT license"; exit 1; }

@@ -7,7 +7,7 @@
 
 #include <QApplication>
 #include <QFontDatabase>
-#include <QHash>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 
@@ -81,7 +81,7 @@ QWidget* createControl(const ControlLayout& layout, QWidget* parent) {
         break;
     case ControlKind::Button: {
         auto* button = new QPushButton(text, parent);
-        // Enter and Esc press no button.
+        // No button is the default, nor the cancel button: Enter in a box and Esc press none.
         button->setAutoDefault(false);
         button->setDefault(false);
         widget = button;
@@ -121,30 +121,35 @@ Convert::Convert(MessageBoxes* messages, QWidget* parent) : QWidget(parent) {
 Convert::~Convert() = default;
 
 void Convert::createControls() {
-    QHash<QString, QWidget*> made;
     for (const auto& layout : kControlLayouts)
-        made.insert(fromView(layout.name), createControl(layout, this));
+        createControl(layout, this);
 
-    Label1 = qobject_cast<QLabel*>(made.value(QStringLiteral("Label1")));
-    TilesPath = qobject_cast<PathBox*>(made.value(QStringLiteral("TilesPath")));
-    Label2 = qobject_cast<QLabel*>(made.value(QStringLiteral("Label2")));
-    RipPath = qobject_cast<PathBox*>(made.value(QStringLiteral("RipPath")));
-    cmdInfo = qobject_cast<QPushButton*>(made.value(QStringLiteral("cmdInfo")));
-    cmdAbout = qobject_cast<QPushButton*>(made.value(QStringLiteral("cmdAbout")));
-    cmdExit = qobject_cast<QPushButton*>(made.value(QStringLiteral("cmdExit")));
-    RipFrom = qobject_cast<QPushButton*>(made.value(QStringLiteral("RipFrom")));
+    mapLabel = qobject_cast<QLabel*>(control(Control::mapLabel));
+    mapPathBox = qobject_cast<PathBox*>(control(Control::mapPathBox));
+    outputLabel = qobject_cast<QLabel*>(control(Control::outputLabel));
+    outputPathBox = qobject_cast<PathBox*>(control(Control::outputPathBox));
+    infoButton = qobject_cast<QPushButton*>(control(Control::infoButton));
+    aboutButton = qobject_cast<QPushButton*>(control(Control::aboutButton));
+    exitButton = qobject_cast<QPushButton*>(control(Control::exitButton));
+    convertButton = qobject_cast<QPushButton*>(control(Control::convertButton));
 
-    cmdAbout->setFont(classicFont(8.25));
-    Label1->setBuddy(TilesPath);
-    Label2->setBuddy(RipPath);
-    TilesPath->setAccessibleName(QStringLiteral("Map file"));
-    RipPath->setAccessibleName(QStringLiteral("Tile set file"));
+    aboutButton->setFont(classicFont(8.25));
+    mapLabel->setBuddy(mapPathBox);
+    outputLabel->setBuddy(outputPathBox);
+    mapPathBox->setAccessibleName(QStringLiteral("Map file"));
+    outputPathBox->setAccessibleName(QStringLiteral("Tile set file"));
+    for (QPushButton* button : {infoButton, aboutButton, exitButton, convertButton})
+        button->installEventFilter(this);
+}
+
+QWidget* Convert::control(Control role) const {
+    return findChild<QWidget*>(fromView(layoutOf(role).name), Qt::FindDirectChildrenOnly);
 }
 
 void Convert::setFocusOrder() {
     QWidget* previous = nullptr;
-    for (const std::string_view name : kFocusOrder) {
-        auto* next = findChild<QWidget*>(fromView(name), Qt::FindDirectChildrenOnly);
+    for (const Control role : kFocusOrder) {
+        QWidget* next = control(role);
         if (previous != nullptr)
             setTabOrder(previous, next);
         else
@@ -154,27 +159,49 @@ void Convert::setFocusOrder() {
 }
 
 void Convert::connectCommands() {
-    connect(RipFrom, &QPushButton::clicked, this, &Convert::RipFrom_Click);
-    connect(cmdAbout, &QPushButton::clicked, this, &Convert::cmdAbout_Click);
-    connect(cmdInfo, &QPushButton::clicked, this, &Convert::cmdInfo_Click);
-    connect(cmdExit, &QPushButton::clicked, this, &Convert::cmdExit_Click);
+    connect(convertButton, &QPushButton::clicked, this, &Convert::convert);
+    connect(aboutButton, &QPushButton::clicked, this, &Convert::about);
+    connect(infoButton, &QPushButton::clicked, this, &Convert::info);
+    connect(exitButton, &QPushButton::clicked, this, &Convert::exit);
+    connect(mapPathBox, &PathBox::fileDropped, this, &Convert::chooseMap);
 }
 
-void Convert::RipFrom_Click() {
+void Convert::chooseMap(const QString& mapPath) {
+    mapPathBox->setText(mapPath);
+    if (const auto output =
+            outputFollowsMap_.outputFor(mapPath.toStdString(), outputPathBox->text().toStdString()))
+        outputPathBox->setText(QString::fromStdString(*output));
+}
+
+bool Convert::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        auto* button = qobject_cast<QPushButton*>(watched);
+        if (enter && button != nullptr &&
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            button->click();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Convert::convert() {
     // Qt 6 names files in UTF-8 on every Unix, so the typed text is the file system's path.
-    convertCommand([this] { return TilesPath->text().toStdString(); },
-                   [this] { return RipPath->text().toStdString(); }, *messages_);
+    convertCommand([this] { return mapPathBox->text().toStdString(); },
+                   [this] { return outputPathBox->text().toStdString(); }, *messages_);
 }
 
-void Convert::cmdAbout_Click() {
+void Convert::about() {
     aboutCommand(*messages_);
 }
 
-void Convert::cmdInfo_Click() {
+void Convert::info() {
     infoCommand(*messages_);
 }
 
-void Convert::cmdExit_Click() {
+void Convert::exit() {
     QCoreApplication::quit();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "message_boxes.h"
+#include "output_follows_map.h"
 
 #include <QWidget>
 #include <memory>
@@ -21,29 +22,39 @@ public:
     explicit Convert(MessageBoxes* messages = nullptr, QWidget* parent = nullptr);
     ~Convert() override;
 
-    // The controls, named as in the layout table.
-    QLabel* Label1 = nullptr;
-    PathBox* TilesPath = nullptr;
-    QLabel* Label2 = nullptr;
-    PathBox* RipPath = nullptr;
-    QPushButton* cmdInfo = nullptr;
-    QPushButton* cmdAbout = nullptr;
-    QPushButton* cmdExit = nullptr;
-    QPushButton* RipFrom = nullptr;
+    // The controls by their role; their object names are the layout table's.
+    QLabel* mapLabel = nullptr;
+    PathBox* mapPathBox = nullptr;
+    QLabel* outputLabel = nullptr;
+    PathBox* outputPathBox = nullptr;
+    QPushButton* infoButton = nullptr;
+    QPushButton* aboutButton = nullptr;
+    QPushButton* exitButton = nullptr;
+    QPushButton* convertButton = nullptr;
+
+    // Puts a map in the map box, as opening the window on it or dropping it there does; the
+    // output box follows while it holds what the program put there.
+    void chooseMap(const QString& mapPath);
+
+protected:
+    // Enter presses the focused button, as on Windows; no button is the default.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
-    void RipFrom_Click();
-    void cmdAbout_Click();
-    void cmdInfo_Click();
-    void cmdExit_Click();
+    void convert();
+    void about();
+    void info();
+    void exit();
 
 private:
     void createControls();
     void setFocusOrder();
     void connectCommands();
+    QWidget* control(Control role) const;
 
     std::unique_ptr<MessageBoxes> ownMessages_;
     MessageBoxes* messages_;
+    OutputFollowsMap outputFollowsMap_;
 };
 
 } // namespace quillmere

@@ -70,8 +70,9 @@ void setWindowIcon() {
     QApplication::setWindowIcon(icon);
 }
 
-// For the start-up benchmark: prints when the first frame was shown (steady clock, in
-// nanoseconds) and leaves at once.
+#ifdef QUILLMERE_FIRST_FRAME_HOOK
+// For the start-up benchmark's build only: prints when the first frame was shown (steady clock,
+// in nanoseconds) and leaves at once.
 void reportFirstFrame() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
     std::printf(
@@ -80,6 +81,7 @@ void reportFirstFrame() {
     std::fflush(stdout);
     std::_Exit(0);
 }
+#endif
 
 } // namespace
 
@@ -100,8 +102,10 @@ int main(int argc, char** argv) {
     if (!map.isEmpty())
         quillmere::openMap(window, map);
     new AfterFirstFrame(&window, [] {
+#ifdef QUILLMERE_FIRST_FRAME_HOOK
         if (qEnvironmentVariableIsSet("QUILLMERE_REPORT_FIRST_FRAME"))
             reportFirstFrame();
+#endif
         setWindowIcon();
     });
     window.show();

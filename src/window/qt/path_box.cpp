@@ -40,6 +40,7 @@ void PathBox::dropEvent(QDropEvent* event) {
     setText(path);
     setFocus(Qt::MouseFocusReason);
     event->acceptProposedAction();
+    emit fileDropped(path);
 }
 
 } // namespace quillmere

@@ -12,6 +12,10 @@ class PathBox : public QLineEdit {
 public:
     using QLineEdit::QLineEdit;
 
+signals:
+    // A file was dropped on the box; its path is the box's text now.
+    void fileDropped(const QString& path);
+
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;

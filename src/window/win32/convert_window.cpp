@@ -85,13 +85,6 @@ HBRUSH brushOf(Paint paint, int systemColour) {
     return ::GetSysColorBrush(systemColour);
 }
 
-std::size_t indexOf(std::string_view name) {
-    const auto found =
-        std::find_if(kControlLayouts.begin(), kControlLayouts.end(),
-                     [&](const ControlLayout& layout) { return layout.name == name; });
-    return static_cast<std::size_t>(found - kControlLayouts.begin());
-}
-
 } // namespace
 
 Convert::Convert(HINSTANCE instance, MessageBoxes* messages)
@@ -122,13 +115,18 @@ Convert::~Convert() {
     ::DestroyWindow(window_);
 }
 
-HWND Convert::control(std::string_view name) const {
-    const std::size_t index = indexOf(name);
-    return index < controls_.size() ? controls_[index] : nullptr;
-}
-
 bool Convert::takeDialogMessage(MSG& message) {
-    return window_ != nullptr && ::IsDialogMessageW(window_, &message);
+    if (window_ == nullptr)
+        return false;
+    // The classic edit box has no Ctrl+A of its own.
+    const bool inBox = message.hwnd == control(Control::mapPathBox) ||
+                       message.hwnd == control(Control::outputPathBox);
+    if (inBox && message.message == WM_KEYDOWN && message.wParam == 'A' &&
+        ::GetKeyState(VK_CONTROL) < 0 && ::GetKeyState(VK_MENU) >= 0) {
+        ::SendMessageW(message.hwnd, EM_SETSEL, 0, -1);
+        return true;
+    }
+    return ::IsDialogMessageW(window_, &message);
 }
 
 LRESULT CALLBACK Convert::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -169,13 +167,9 @@ LRESULT Convert::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         ::SetFocus(LOWORD(lParam) != 0 ? reinterpret_cast<HWND>(wParam)
                                        : ::GetNextDlgTabItem(window_, ::GetFocus(), wParam != 0));
         return 0;
-    case WM_COMMAND: {
-        const int index = LOWORD(wParam) - kFirstControlId;
-        if (lParam != 0 && HIWORD(wParam) == BN_CLICKED && index >= 0 &&
-            index < static_cast<int>(kControlLayouts.size()))
-            onClick(kControlLayouts[static_cast<std::size_t>(index)].name);
+    case WM_COMMAND:
+        onCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
         return 0;
-    }
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT:
         return paintControl(message, reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam));
@@ -198,7 +192,7 @@ LRESULT Convert::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 bool Convert::createControls() {
     auto create = [this](const ControlLayout& layout) {
-        const std::size_t index = indexOf(layout.name);
+        const std::size_t index = indexOf(layout.role);
         const wchar_t* windowClass = L"BUTTON";
         DWORD style = WS_CHILD | WS_VISIBLE;
         DWORD extendedStyle = 0;
@@ -213,7 +207,7 @@ bool Convert::createControls() {
             extendedStyle = WS_EX_CLIENTEDGE;
             break;
         case ControlKind::Button:
-            // Never BS_DEFPUSHBUTTON: Enter presses no button.
+            // Never BS_DEFPUSHBUTTON: no button is the default, so Enter in a box presses none.
             style |= WS_TABSTOP | BS_PUSHBUTTON;
             break;
         }
@@ -228,8 +222,8 @@ bool Convert::createControls() {
     for (const auto& layout : kControlLayouts)
         if (layout.kind == ControlKind::Label)
             create(layout);
-    for (const std::string_view name : kFocusOrder)
-        create(kControlLayouts[indexOf(name)]);
+    for (const Control role : kFocusOrder)
+        create(layoutOf(role));
     lastFocus_ = control(kFocusOrder.front());
     return std::find(controls_.begin(), controls_.end(), nullptr) == controls_.end();
 }
@@ -241,8 +235,8 @@ void Convert::applyDpi(int dpi, const POINT* topLeft) {
         const PixelRect pixels = pixelRect(kControlLayouts[index], dpi);
         ::SetWindowPos(controls_[index], nullptr, pixels.left, pixels.top, pixels.width(),
                        pixels.height(), SWP_NOZORDER | SWP_NOACTIVATE);
-        const HFONT font =
-            kControlLayouts[index].name == "cmdAbout" ? aboutFont.get() : windowFont.get();
+        const HFONT font = kControlLayouts[index].role == Control::aboutButton ? aboutFont.get()
+                                                                               : windowFont.get();
         ::SendMessageW(controls_[index], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     }
     // The controls hold the new fonts now; the old ones can go.
@@ -299,16 +293,48 @@ void Convert::onActivate(bool active, bool minimized) {
     }
 }
 
-void Convert::onClick(std::string_view name) {
-    if (name == "RipFrom")
-        convertCommand([this] { return textOf("TilesPath"); }, [this] { return textOf("RipPath"); },
-                       *messages_);
-    else if (name == "cmdAbout")
+void Convert::onCommand(int id, int code, HWND from) {
+    if (id == IDOK && from == nullptr) {
+        // Enter, as the dialog manager sends it to a window with no default button: it presses
+        // the focused button, as on Windows anywhere, and does nothing in a box.
+        const HWND focus = ::GetFocus();
+        if (focus == nullptr || !::IsChild(window_, focus) ||
+            (::SendMessageW(focus, WM_GETDLGCODE, 0, 0) & DLGC_BUTTON) == 0)
+            return;
+        id = ::GetDlgCtrlID(focus);
+    } else if (from == nullptr || code != BN_CLICKED) {
+        return;
+    }
+    const int index = id - kFirstControlId;
+    if (index >= 0 && index < static_cast<int>(kControlLayouts.size()))
+        onClick(kControlLayouts[static_cast<std::size_t>(index)].role);
+}
+
+void Convert::onClick(Control role) {
+    switch (role) {
+    case Control::convertButton:
+        convertCommand([this] { return textOf(Control::mapPathBox); },
+                       [this] { return textOf(Control::outputPathBox); }, *messages_);
+        break;
+    case Control::aboutButton:
         aboutCommand(*messages_);
-    else if (name == "cmdInfo")
+        break;
+    case Control::infoButton:
         infoCommand(*messages_);
-    else if (name == "cmdExit")
+        break;
+    case Control::exitButton:
         ::DestroyWindow(window_); // ends the message loop with status 0
+        break;
+    default:
+        break;
+    }
+}
+
+void Convert::chooseMap(std::wstring_view mapPath) {
+    setText(Control::mapPathBox, mapPath);
+    if (const auto output =
+            outputFollowsMap_.outputFor(narrow(mapPath), textOf(Control::outputPathBox)))
+        setText(Control::outputPathBox, widen(*output));
 }
 
 void Convert::onDroppedFiles(WPARAM dropped) {
@@ -316,24 +342,37 @@ void Convert::onDroppedFiles(WPARAM dropped) {
     POINT at{};
     ::DragQueryPoint(drop, &at);
     const HWND target = ::ChildWindowFromPointEx(window_, at, CWP_SKIPINVISIBLE);
-    if (target != nullptr && (target == control("TilesPath") || target == control("RipPath"))) {
+    if (target != nullptr &&
+        (target == control(Control::mapPathBox) || target == control(Control::outputPathBox))) {
         const UINT length = ::DragQueryFileW(drop, 0, nullptr, 0);
         std::wstring path(length + 1, L'\0');
         ::DragQueryFileW(drop, 0, path.data(), length + 1);
         path.resize(length);
-        ::SetWindowTextW(target, path.c_str());
+        if (target == control(Control::mapPathBox))
+            chooseMap(path);
+        else
+            setText(Control::outputPathBox, path);
         ::SetFocus(target);
     }
     ::DragFinish(drop);
 }
 
-std::string Convert::textOf(std::string_view name) const {
-    const HWND box = control(name);
-    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(box)) + 1, L'\0');
+std::string Convert::textOf(Control box) const {
+    const HWND edit = control(box);
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(edit)) + 1, L'\0');
     text.resize(static_cast<std::size_t>(
-        ::GetWindowTextW(box, text.data(), static_cast<int>(text.size()))));
+        ::GetWindowTextW(edit, text.data(), static_cast<int>(text.size()))));
     // The one place the typed path changes encoding on its way to the file layer.
     return narrow(text);
+}
+
+// A path the program puts in a box shows its end, where the file's name is.
+void Convert::setText(Control box, std::wstring_view text) {
+    const HWND edit = control(box);
+    ::SetWindowTextW(edit, std::wstring(text).c_str());
+    const auto end = static_cast<WPARAM>(text.size());
+    ::SendMessageW(edit, EM_SETSEL, end, static_cast<LPARAM>(end));
+    ::SendMessageW(edit, EM_SCROLLCARET, 0, 0);
 }
 
 int runMessageLoop(Convert& window) {

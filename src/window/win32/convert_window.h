@@ -3,6 +3,7 @@
 #include "gdi_handle.h"
 #include "layout_table.h"
 #include "message_boxes.h"
+#include "output_follows_map.h"
 
 #include <array>
 #include <memory>
@@ -26,11 +27,15 @@ public:
     // Null when the window could not be created; failure() then says why.
     HWND window() const { return window_; }
     const std::wstring& failure() const { return failure_; }
-    // A control by its name in the layout table, or null.
-    HWND control(std::string_view name) const;
+    // A control by its role, or null.
+    HWND control(Control role) const { return controls_[indexOf(role)]; }
 
-    // Gives a message to the dialog manager first, for Tab, Shift+Tab and Alt+X; true when it
-    // took it.
+    // Puts a map in the map box, as opening the window on it or dropping it there does; the
+    // output box follows while it holds what the program put there.
+    void chooseMap(std::wstring_view mapPath);
+
+    // Takes the keys the window handles before the controls see them: Ctrl+A in a box, and
+    // the dialog manager's Tab, Shift+Tab, Enter and Alt+X. True when it took `message`.
     bool takeDialogMessage(MSG& message);
 
 private:
@@ -41,10 +46,12 @@ private:
     void applyDpi(int dpi, const POINT* topLeft);
     void resizeFrame(const PixelRect& client, int dpi, const POINT* topLeft);
     void onActivate(bool active, bool minimized);
-    void onClick(std::string_view name);
+    void onCommand(int id, int code, HWND from);
+    void onClick(Control role);
     void onDroppedFiles(WPARAM drop); // an HDROP
     LRESULT paintControl(UINT message, HWND control, HDC dc);
-    std::string textOf(std::string_view name) const;
+    std::string textOf(Control box) const;
+    void setText(Control box, std::wstring_view text);
 
     HINSTANCE instance_;
     HWND window_ = nullptr;
@@ -55,6 +62,7 @@ private:
     FontHandle aboutFont_;
     std::unique_ptr<MessageBoxes> ownMessages_;
     MessageBoxes* messages_;
+    OutputFollowsMap outputFollowsMap_;
 };
 
 // Runs the window's message loop until the program ends; returns its exit status.

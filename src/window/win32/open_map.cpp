@@ -1,8 +1,6 @@
 #include "open_map.h"
 
 #include "convert_window.h"
-#include "text_encoding.h"
-#include "tile_set_paths.h"
 
 #include <shellapi.h>
 
@@ -23,9 +21,7 @@ StartingMap startingMap(std::wstring_view commandLine) {
 }
 
 void openMap(Convert& window, std::wstring_view mapPath) {
-    const std::wstring tileSet = widen(tileSetPathBeside(narrow(mapPath)));
-    ::SetWindowTextW(window.control("TilesPath"), std::wstring(mapPath).c_str());
-    ::SetWindowTextW(window.control("RipPath"), tileSet.c_str());
+    window.chooseMap(mapPath);
 }
 
 } // namespace quillmere::win32

@@ -1,3 +1,4 @@
+#include "commands.h"
 #include "convert_window.h"
 #include "fake_message_boxes.h"
 #include "layout_table.h"
@@ -9,7 +10,9 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -33,8 +36,29 @@ QString shownText(QWidget* control) {
     return qobject_cast<QPushButton*>(control)->text();
 }
 
+QByteArray writeMap(const QString& path, qsizetype size) {
+    QByteArray bytes(size, '\0');
+    for (qsizetype at = 0; at < bytes.size(); ++at)
+        bytes[at] = static_cast<char>(at % 253);
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+    return bytes;
+}
+
+// Drops a local file on `target`, as a file manager does.
+void dropFile(QWidget* target, const QString& path) {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    const QPoint at = target->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+}
+
 QList<QPushButton*> buttons(const Convert& window) {
-    return {window.cmdInfo, window.cmdAbout, window.cmdExit, window.RipFrom};
+    return {window.infoButton, window.aboutButton, window.exitButton, window.convertButton};
 }
 
 } // namespace
@@ -105,22 +129,22 @@ private slots:
     }
 
     void labelsAndBoxesHaveTheirColours() {
-        for (QLabel* label : {window_->Label1, window_->Label2}) {
+        for (QLabel* label : {window_->mapLabel, window_->outputLabel}) {
             QCOMPARE(label->palette().color(QPalette::WindowText), QColor(Qt::white));
             QCOMPARE(label->palette().color(QPalette::Window), QColor(Qt::black));
             QVERIFY(label->autoFillBackground());
         }
-        QCOMPARE(window_->TilesPath->palette().color(QPalette::Text), QColor(Qt::black));
-        QCOMPARE(window_->TilesPath->palette().color(QPalette::Base),
+        QCOMPARE(window_->mapPathBox->palette().color(QPalette::Text), QColor(Qt::black));
+        QCOMPARE(window_->mapPathBox->palette().color(QPalette::Base),
                  QApplication::palette().color(QPalette::Base));
-        QCOMPARE(window_->RipPath->palette().color(QPalette::Text), QColor(Qt::black));
-        QCOMPARE(window_->RipPath->palette().color(QPalette::Base), QColor(Qt::white));
+        QCOMPARE(window_->outputPathBox->palette().color(QPalette::Text), QColor(Qt::black));
+        QCOMPARE(window_->outputPathBox->palette().color(QPalette::Base), QColor(Qt::white));
         // White only inside its frame: the corners outside a rounded frame stay the window's.
-        QVERIFY(!window_->RipPath->autoFillBackground());
+        QVERIFY(!window_->outputPathBox->autoFillBackground());
     }
 
     void aboutHasItsOwnFontAndTheRestTheWindows() {
-        const QFont about = window_->cmdAbout->font();
+        const QFont about = window_->aboutButton->font();
         // The classic face where it is installed, else the stand-in measured for it.
         QVERIFY2(about.family() == QStringLiteral("MS Sans Serif") ||
                      about.family() == QStringLiteral("Liberation Sans"),
@@ -129,8 +153,9 @@ private slots:
         QCOMPARE(about.weight(), QFont::Normal);
         QVERIFY(!about.italic() && !about.underline() && !about.strikeOut());
         for (QWidget* other : std::initializer_list<QWidget*>{
-                 window_->Label1, window_->TilesPath, window_->Label2, window_->RipPath,
-                 window_->cmdInfo, window_->cmdExit, window_->RipFrom})
+                 window_->mapLabel, window_->mapPathBox, window_->outputLabel,
+                 window_->outputPathBox, window_->infoButton, window_->exitButton,
+                 window_->convertButton})
             QCOMPARE(other->font(), window_->font());
     }
 
@@ -152,28 +177,29 @@ private slots:
     void focusStartsInTheMapBoxAndTabFollowsTheOrder() {
         window_->show();
         QVERIFY(QTest::qWaitForWindowActive(window_.get()));
-        QCOMPARE(QApplication::focusWidget(), window_->TilesPath);
-        const QList<QWidget*> order{window_->RipFrom, window_->RipPath, window_->cmdAbout,
-                                    window_->cmdExit, window_->cmdInfo, window_->TilesPath};
+        QCOMPARE(QApplication::focusWidget(), window_->mapPathBox);
+        const QList<QWidget*> order{window_->convertButton, window_->outputPathBox,
+                                    window_->aboutButton,   window_->exitButton,
+                                    window_->infoButton,    window_->mapPathBox};
         for (QWidget* next : order) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), next);
         }
-        QCOMPARE(window_->Label1->focusPolicy(), Qt::NoFocus);
-        QCOMPARE(window_->Label2->focusPolicy(), Qt::NoFocus);
-        QCOMPARE(window_->Label1->buddy(), window_->TilesPath);
-        QCOMPARE(window_->Label2->buddy(), window_->RipPath);
+        QCOMPARE(window_->mapLabel->focusPolicy(), Qt::NoFocus);
+        QCOMPARE(window_->outputLabel->focusPolicy(), Qt::NoFocus);
+        QCOMPARE(window_->mapLabel->buddy(), window_->mapPathBox);
+        QCOMPARE(window_->outputLabel->buddy(), window_->outputPathBox);
     }
 
     void altXPressesExit() {
         window_->show();
         QVERIFY(QTest::qWaitForWindowActive(window_.get()));
-        QSignalSpy exitClicked(window_->cmdExit, &QPushButton::clicked);
+        QSignalSpy exitClicked(window_->exitButton, &QPushButton::clicked);
         QTest::keyClick(window_.get(), Qt::Key_X, Qt::AltModifier);
         QTRY_COMPARE(exitClicked.count(), 1);
     }
 
-    void enterAndEscapePressNoButton() {
+    void enterAndEscapeInABoxPressNoButton() {
         window_->show();
         QVERIFY(QTest::qWaitForWindowActive(window_.get()));
         QList<QSharedPointer<QSignalSpy>> spies;
@@ -181,8 +207,8 @@ private slots:
             QVERIFY(!button->isDefault() && !button->autoDefault());
             spies.append(QSharedPointer<QSignalSpy>::create(button, &QPushButton::clicked));
         }
-        for (QWidget* box :
-             {static_cast<QWidget*>(window_->TilesPath), static_cast<QWidget*>(window_->RipPath)}) {
+        for (QWidget* box : {static_cast<QWidget*>(window_->mapPathBox),
+                             static_cast<QWidget*>(window_->outputPathBox)}) {
             box->setFocus();
             for (auto key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
                 QTest::keyClick(box, key);
@@ -194,13 +220,12 @@ private slots:
         QVERIFY(window_->isVisible());
     }
 
+    // The texts themselves are the commands' tests'; here, that each button reaches its own.
     void aboutAndInfoShowTheirTexts_data() {
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("prompt");
-        QTest::newRow("About") << "cmdAbout"
-                               << "Converts Map tiles into a bmp. By quenrik5";
-        QTest::newRow("Info") << "cmdInfo"
-                              << "Version 1.4 Made with crappy Visual Basic";
+        QTest::newRow("About") << "cmdAbout" << text(kAboutPrompt);
+        QTest::newRow("Info") << "cmdInfo" << text(kInfoPrompt);
     }
 
     void aboutAndInfoShowTheirTexts() {
@@ -209,15 +234,35 @@ private slots:
         QTest::mouseClick(window_->findChild<QPushButton*>(button), Qt::LeftButton);
         QCOMPARE(messages_->shown.size(), std::size_t(1));
         QCOMPARE(QString::fromStdString(messages_->shown[0].prompt), prompt);
-        QCOMPARE(QString::fromStdString(messages_->shown[0].title),
-                 QStringLiteral("Quillmere Tile Converter"));
-        QCOMPARE(messages_->shown[0].style, MessageStyle::Plain);
+    }
+
+    void enterPressesTheFocusedButton_data() {
+        QTest::addColumn<int>("key");
+        QTest::newRow("Return") << int(Qt::Key_Return);
+        QTest::newRow("keypad Enter") << int(Qt::Key_Enter);
+    }
+
+    void enterPressesTheFocusedButton() {
+        QFETCH(int, key);
+        QTemporaryDir folder;
+        writeMap(folder.filePath(QStringLiteral("Castle.LVL")), 50000);
+        window_->mapPathBox->setText(folder.filePath(QStringLiteral("Castle.LVL")));
+        window_->outputPathBox->setText(folder.filePath(QStringLiteral("Castle.BMP")));
+        window_->show();
+        QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+        window_->convertButton->setFocus();
+        QTest::keyClick(window_->convertButton, Qt::Key(key),
+                        key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        QCOMPARE(messages_->shown.size(), std::size_t(1));
+        QCOMPARE(QString::fromStdString(messages_->shown[0].prompt),
+                 QStringLiteral("Operation Complete."));
+        QCOMPARE(QFileInfo(folder.filePath(QStringLiteral("Castle.BMP"))).size(), qint64(49713));
     }
 
     void exitEndsTheEventLoop() {
         window_->show();
         QTimer::singleShot(0, window_.get(),
-                           [this] { QTest::mouseClick(window_->cmdExit, Qt::LeftButton); });
+                           [this] { QTest::mouseClick(window_->exitButton, Qt::LeftButton); });
         QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });
         QCOMPARE(QCoreApplication::exec(), 0);
         QVERIFY(messages_->shown.empty());
@@ -227,17 +272,11 @@ private slots:
         QTemporaryDir folder;
         const QString map = folder.filePath(QStringLiteral("Castle.LVL"));
         const QString output = folder.filePath(QStringLiteral("Castle.BMP"));
-        QByteArray bytes(60000, '\0');
-        for (qsizetype at = 0; at < bytes.size(); ++at)
-            bytes[at] = static_cast<char>(at % 253);
-        QFile file(map);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        file.close();
+        const QByteArray bytes = writeMap(map, 60000);
 
-        window_->TilesPath->setText(map);
-        window_->RipPath->setText(output);
-        QTest::mouseClick(window_->RipFrom, Qt::LeftButton);
+        window_->mapPathBox->setText(map);
+        window_->outputPathBox->setText(output);
+        QTest::mouseClick(window_->convertButton, Qt::LeftButton);
 
         QCOMPARE(messages_->shown.size(), std::size_t(1));
         QCOMPARE(QString::fromStdString(messages_->shown[0].prompt),
@@ -250,25 +289,36 @@ private slots:
         QCOMPARE(written.readAll(), bytes.left(49713));
     }
 
-    void droppingAFileOntoABoxPutsItsPathThere_data() {
-        QTest::addColumn<QString>("box");
-        QTest::newRow("map box") << "TilesPath";
-        QTest::newRow("output box") << "RipPath";
+    // A drop on the map box: the table below.
+    void droppingAFileOntoTheOutputBoxPutsItsPathThereAlone() {
+        dropFile(window_->outputPathBox, QStringLiteral("/maps/My Level.LVL"));
+        QCOMPARE(window_->outputPathBox->text(), QStringLiteral("/maps/My Level.LVL"));
+        QCOMPARE(window_->mapPathBox->text(), QStringLiteral("Map.LVL"));
     }
 
-    void droppingAFileOntoABoxPutsItsPathThere() {
-        QFETCH(QString, box);
-        auto* target = window_->findChild<PathBox*>(box);
-        QVERIFY(target != nullptr);
-        QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(QStringLiteral("/maps/My Level.LVL"))});
-        const QPoint at = target->rect().center();
-        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &enter);
-        QVERIFY(enter.isAccepted());
-        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &drop);
-        QCOMPARE(target->text(), QStringLiteral("/maps/My Level.LVL"));
+    // What the output box holds before the drop, and what it holds after it.
+    void droppingAMapFillsTheOutputBesideItUnlessTyped_data() {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("first text") << "Tiles.BMP"
+                                    << "/maps/Cave.BMP";
+        QTest::newRow("derived for an earlier map") << "/old/Castle.BMP"
+                                                    << "/maps/Cave.BMP";
+        QTest::newRow("typed") << "/mine/Typed.BMP"
+                               << "/mine/Typed.BMP";
+    }
+
+    void droppingAMapFillsTheOutputBesideItUnlessTyped() {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        if (before.startsWith(QStringLiteral("/old/")))
+            dropFile(window_->mapPathBox, QStringLiteral("/old/Castle.LVL"));
+        else
+            window_->outputPathBox->setText(before);
+        QCOMPARE(window_->outputPathBox->text(), before);
+        dropFile(window_->mapPathBox, QStringLiteral("/maps/Cave.LVL"));
+        QCOMPARE(window_->mapPathBox->text(), QStringLiteral("/maps/Cave.LVL"));
+        QCOMPARE(window_->outputPathBox->text(), after);
     }
 
     void realMessageBoxIsModalWithOneOkButton_data() {
@@ -284,31 +334,7 @@ private slots:
         QFETCH(MessageStyle, style);
         QFETCH(int, icon);
         window_->show();
-        QtMessageBoxes real(window_.get());
-        // A check inside the timer's callback could not fail the test: the callback only notes
-        // what the modal box shows and closes it, so that show() returns; the test checks after.
-        struct Seen {
-            QString text, title;
-            Qt::TextFormat format = Qt::AutoText;
-            int icon = -1;
-            qsizetype buttons = 0;
-            QMessageBox::StandardButtons standardButtons;
-        };
-        std::optional<Seen> seen;
-        QTimer poll;
-        connect(&poll, &QTimer::timeout, [&] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (modal == nullptr)
-                return; // not up yet
-            poll.stop();
-            if (auto* box = qobject_cast<QMessageBox*>(modal))
-                seen = Seen{box->text(), box->windowTitle(),    box->textFormat(),
-                            box->icon(), box->buttons().size(), box->standardButtons()};
-            modal->close();
-        });
-        poll.start(10);
-        real.show("<b>not markup</b>", style, "a -> b");
-
+        const std::optional<Seen> seen = showReal("<b>not markup</b>", style, "a -> b");
         QVERIFY2(seen.has_value(), "no modal message box was shown");
         QCOMPARE(seen->text, QStringLiteral("<b>not markup</b>"));
         QCOMPARE(seen->format, Qt::PlainText);
@@ -318,7 +344,68 @@ private slots:
         QCOMPARE(seen->standardButtons, QMessageBox::StandardButtons(QMessageBox::Ok));
     }
 
+    void realMessageBoxIsAsWideAsItsTitleWithinTheScreen_data() {
+        QTest::addColumn<QString>("title");
+        QTest::newRow("short paths") << "Map.LVL -> Tiles.BMP";
+        QTest::newRow("long paths") << "/home/someone/maps/Castle of the long name.LVL -> "
+                                       "/home/someone/maps/Castle of the long name.BMP";
+        QTest::newRow("wider than the screen") << QString(400, QLatin1Char('W'));
+    }
+
+    void realMessageBoxIsAsWideAsItsTitleWithinTheScreen() {
+        QFETCH(QString, title);
+        window_->show();
+        const std::optional<Seen> seen =
+            showReal("Operation Complete.", MessageStyle::Information, title.toStdString());
+        QVERIFY2(seen.has_value(), "no modal message box was shown");
+        const int screen = window_->screen()->availableGeometry().width();
+        QVERIFY2(seen->width >= std::min(seen->titleWidth, screen),
+                 qPrintable(QStringLiteral("%1 < %2").arg(seen->width).arg(seen->titleWidth)));
+        QVERIFY(seen->width <= screen);
+    }
+
 private:
+    // What a real message box showed; noted by a timer while it is up, since a check inside the
+    // timer's callback could not fail the test.
+    struct Seen {
+        QString text, title;
+        Qt::TextFormat format = Qt::AutoText;
+        int icon = -1;
+        qsizetype buttons = 0;
+        QMessageBox::StandardButtons standardButtons;
+        int width = 0, titleWidth = 0;
+    };
+
+    // The least a title bar needs: the title in the bold face title bars commonly use, the
+    // window's icon and its close button.
+    static int titleBarWidth(QWidget* box) {
+        QFont bold = QApplication::font("QMdiSubWindowTitleBar");
+        bold.setBold(true);
+        return QFontMetrics(bold).horizontalAdvance(box->windowTitle()) +
+               2 * box->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, box);
+    }
+
+    std::optional<Seen> showReal(const std::string& prompt, MessageStyle style,
+                                 const std::string& title) {
+        QtMessageBoxes real(window_.get());
+        std::optional<Seen> seen;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal == nullptr || !modal->isVisible())
+                return; // not up yet
+            poll.stop();
+            if (auto* box = qobject_cast<QMessageBox*>(modal))
+                seen = Seen{box->text(),  box->windowTitle(),    box->textFormat(),
+                            box->icon(),  box->buttons().size(), box->standardButtons(),
+                            box->width(), titleBarWidth(box)};
+            modal->close();
+        });
+        poll.start(10);
+        real.show(prompt, style, title);
+        return seen;
+    }
+
     std::unique_ptr<FakeMessageBoxes> messages_;
     std::unique_ptr<Convert> window_;
 };

@@ -29,8 +29,8 @@ private slots:
 
         openMap(window, map);
 
-        QCOMPARE(window.TilesPath->text(), map);
-        QCOMPARE(window.RipPath->text(), tileSet);
+        QCOMPARE(window.mapPathBox->text(), map);
+        QCOMPARE(window.outputPathBox->text(), tileSet);
     }
 };
 

@@ -1,8 +1,10 @@
 // The real Win32 window in this process, its message boxes replaced by a recorder. Runs under
 // Wine's null graphics driver, so no display is needed.
 
+#include "commands.h"
 #include "convert_window.h"
 #include "fake_message_boxes.h"
+#include "named_rows.h"
 #include "temp_folder.h"
 #include "text_encoding.h"
 
@@ -102,8 +104,8 @@ protected:
         pump();
     }
 
-    void click(std::string_view name) {
-        ::SendMessageW(window_.control(name), BM_CLICK, 0, 0);
+    void click(Control button) {
+        ::SendMessageW(window_.control(button), BM_CLICK, 0, 0);
         pump();
     }
 
@@ -142,13 +144,13 @@ TEST(Manifest, DeclaresPerMonitorDpiAwarenessAndLongPaths) {
 }
 
 struct ControlCase {
-    const char* name;
+    Control role;
     const wchar_t* caption;
     Edges at96;
     Edges at144;
 };
 void PrintTo(const ControlCase& row, std::ostream* out) {
-    *out << row.name;
+    *out << layoutOf(row.role).name;
 }
 
 class ControlsTest : public Win32WindowTest, public ::testing::WithParamInterface<ControlCase> {};
@@ -156,7 +158,7 @@ class ControlsTest : public Win32WindowTest, public ::testing::WithParamInterfac
 // Pixels from twips: 15 to the pixel at 96 DPI, 10 at 144, each edge rounded.
 TEST_P(ControlsTest, SitAtTheirTwipsAtEachDpi) {
     const ControlCase& row = GetParam();
-    const HWND control = window_.control(row.name);
+    const HWND control = window_.control(row.role);
     ASSERT_NE(control, nullptr);
     EXPECT_EQ(textOf(control), row.caption);
     for (const auto& [dpi, expected, client] :
@@ -173,30 +175,30 @@ TEST_P(ControlsTest, SitAtTheirTwipsAtEachDpi) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ControlsTest,
-    ::testing::Values(ControlCase{"Label1", L"Map Name", {0, 0, 57, 17}, {0, 0, 86, 26}},
-                      ControlCase{"TilesPath", L"Map.LVL", {88, 0, 209, 19}, {132, 0, 314, 29}},
-                      ControlCase{"Label2", L"Tile Set Name", {0, 32, 73, 49}, {0, 48, 110, 74}},
-                      ControlCase{"RipPath", L"Tiles.BMP", {88, 32, 209, 51}, {132, 48, 314, 77}},
-                      ControlCase{"cmdInfo", L"Info", {224, 8, 305, 41}, {336, 12, 458, 62}},
-                      ControlCase{"cmdAbout", L"About", {8, 72, 89, 105}, {12, 108, 134, 158}},
-                      ControlCase{"cmdExit", L"E&xit", {112, 72, 201, 105}, {168, 108, 302, 158}},
-                      ControlCase{
-                          "RipFrom", L"Convert", {224, 72, 305, 105}, {336, 108, 458, 158}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Values(
+        ControlCase{Control::mapLabel, L"Map Name", {0, 0, 57, 17}, {0, 0, 86, 26}},
+        ControlCase{Control::mapPathBox, L"Map.LVL", {88, 0, 209, 19}, {132, 0, 314, 29}},
+        ControlCase{Control::outputLabel, L"Tile Set Name", {0, 32, 73, 49}, {0, 48, 110, 74}},
+        ControlCase{Control::outputPathBox, L"Tiles.BMP", {88, 32, 209, 51}, {132, 48, 314, 77}},
+        ControlCase{Control::infoButton, L"Info", {224, 8, 305, 41}, {336, 12, 458, 62}},
+        ControlCase{Control::aboutButton, L"About", {8, 72, 89, 105}, {12, 108, 134, 158}},
+        ControlCase{Control::exitButton, L"E&xit", {112, 72, 201, 105}, {168, 108, 302, 158}},
+        ControlCase{Control::convertButton, L"Convert", {224, 72, 305, 105}, {336, 108, 458, 158}}),
+    [](const auto& info) { return std::string(layoutOf(info.param.role).name); });
 
 TEST_F(Win32WindowTest, CaptionsFitTheirControlsAtEveryDpi) {
     for (const int dpi : {96, 120, 144, 192}) {
         setDpi(dpi);
         for (const auto& layout : kControlLayouts) {
             SCOPED_TRACE(std::string(layout.name) + " at " + std::to_string(dpi) + " DPI");
-            const HWND control = window_.control(layout.name);
+            const HWND control = window_.control(layout.role);
             const auto font = reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0));
             LOGFONTW face{};
             ASSERT_TRUE(::GetObjectW(font, sizeof face, &face));
             EXPECT_EQ(std::wstring(face.lfFaceName), L"MS Sans Serif");
             EXPECT_EQ(face.lfWeight, FW_NORMAL);
             EXPECT_FALSE(face.lfItalic || face.lfUnderline || face.lfStrikeOut);
-            const int points100 = layout.name == "cmdAbout" ? 825 : 800;
+            const int points100 = layout.role == Control::aboutButton ? 825 : 800;
             EXPECT_EQ(face.lfHeight, -::MulDiv(points100, dpi, 7200));
 
             const HDC dc = ::GetDC(control);
@@ -218,13 +220,13 @@ TEST_F(Win32WindowTest, CaptionsFitTheirControlsAtEveryDpi) {
 }
 
 struct ColourCase {
-    const char* name;
+    Control role;
     UINT message;
     COLORREF text;
     int background; // a COLORREF, or -1 for the system's window colour
 };
 void PrintTo(const ColourCase& row, std::ostream* out) {
-    *out << row.name;
+    *out << layoutOf(row.role).name;
 }
 
 class ColoursTest : public Win32WindowTest, public ::testing::WithParamInterface<ColourCase> {};
@@ -233,7 +235,7 @@ TEST_P(ColoursTest, PaintTextAndBackground) {
     const ColourCase& row = GetParam();
     const COLORREF background =
         row.background < 0 ? ::GetSysColor(COLOR_WINDOW) : static_cast<COLORREF>(row.background);
-    const HWND control = window_.control(row.name);
+    const HWND control = window_.control(row.role);
     const HDC dc = ::GetDC(control);
     const auto brush = reinterpret_cast<HBRUSH>(::SendMessageW(window_.window(), row.message,
                                                                reinterpret_cast<WPARAM>(dc),
@@ -248,11 +250,12 @@ TEST_P(ColoursTest, PaintTextAndBackground) {
 
 INSTANTIATE_TEST_SUITE_P(
     Controls, ColoursTest,
-    ::testing::Values(ColourCase{"Label1", WM_CTLCOLORSTATIC, RGB(255, 255, 255), RGB(0, 0, 0)},
-                      ColourCase{"Label2", WM_CTLCOLORSTATIC, RGB(255, 255, 255), RGB(0, 0, 0)},
-                      ColourCase{"TilesPath", WM_CTLCOLOREDIT, RGB(0, 0, 0), -1},
-                      ColourCase{"RipPath", WM_CTLCOLOREDIT, RGB(0, 0, 0), RGB(255, 255, 255)}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Values(
+        ColourCase{Control::mapLabel, WM_CTLCOLORSTATIC, RGB(255, 255, 255), RGB(0, 0, 0)},
+        ColourCase{Control::outputLabel, WM_CTLCOLORSTATIC, RGB(255, 255, 255), RGB(0, 0, 0)},
+        ColourCase{Control::mapPathBox, WM_CTLCOLOREDIT, RGB(0, 0, 0), -1},
+        ColourCase{Control::outputPathBox, WM_CTLCOLOREDIT, RGB(0, 0, 0), RGB(255, 255, 255)}),
+    [](const auto& info) { return std::string(layoutOf(info.param.role).name); });
 
 TEST_F(Win32WindowTest, WindowIsBlack) {
     LOGBRUSH fill{};
@@ -263,39 +266,53 @@ TEST_F(Win32WindowTest, WindowIsBlack) {
 }
 
 TEST_F(Win32WindowTest, TabFollowsTheFocusOrderBothWays) {
-    ASSERT_EQ(::GetFocus(), window_.control("TilesPath"));
-    for (const char* next : {"RipFrom", "RipPath", "cmdAbout", "cmdExit", "cmdInfo", "TilesPath"}) {
+    ASSERT_EQ(::GetFocus(), window_.control(Control::mapPathBox));
+    for (const Control next : {Control::convertButton, Control::outputPathBox, Control::aboutButton,
+                               Control::exitButton, Control::infoButton, Control::mapPathBox}) {
         press(VK_TAB);
-        EXPECT_EQ(::GetFocus(), window_.control(next)) << "expected " << next;
+        EXPECT_EQ(::GetFocus(), window_.control(next)) << "expected " << layoutOf(next).name;
     }
-    for (const char* previous : {"cmdInfo", "cmdExit", "cmdAbout", "RipPath", "RipFrom"}) {
+    for (const Control previous : {Control::infoButton, Control::exitButton, Control::aboutButton,
+                                   Control::outputPathBox, Control::convertButton}) {
         press(VK_TAB, {VK_SHIFT});
-        EXPECT_EQ(::GetFocus(), window_.control(previous)) << "expected " << previous;
+        EXPECT_EQ(::GetFocus(), window_.control(previous))
+            << "expected " << layoutOf(previous).name;
     }
 }
 
 TEST_F(Win32WindowTest, FocusComesBackWhenTheWindowIsActivatedAgain) {
-    ::SetFocus(window_.control("RipPath"));
+    ::SetFocus(window_.control(Control::outputPathBox));
     const HWND other = ::CreateWindowExW(0, L"STATIC", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
                                          0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
     ::SetActiveWindow(other);
     pump();
-    ASSERT_NE(::GetFocus(), window_.control("RipPath"));
+    ASSERT_NE(::GetFocus(), window_.control(Control::outputPathBox));
     ::SetActiveWindow(window_.window());
     pump();
-    EXPECT_EQ(::GetFocus(), window_.control("RipPath"));
+    EXPECT_EQ(::GetFocus(), window_.control(Control::outputPathBox));
     ::DestroyWindow(other);
 }
 
-TEST_F(Win32WindowTest, EnterAndEscapePressNothingWhereverTheFocusIs) {
-    for (const std::string_view name : kFocusOrder) {
-        ::SetFocus(window_.control(name));
-        press(VK_RETURN);
+TEST_F(Win32WindowTest, EnterAndEscapeInABoxAndEscapeOnAButtonPressNothing) {
+    for (const Control focus : kFocusOrder) {
+        ::SetFocus(window_.control(focus));
+        if (layoutOf(focus).kind == ControlKind::TextBox)
+            press(VK_RETURN);
         press(VK_ESCAPE);
     }
     EXPECT_TRUE(messages_.shown.empty());
     EXPECT_TRUE(::IsWindow(window_.window()));
     EXPECT_EQ(quitStatus_, -1);
+}
+
+TEST_F(Win32WindowTest, EnterPressesTheFocusedButton) {
+    for (const Control button : {Control::aboutButton, Control::infoButton}) {
+        ::SetFocus(window_.control(button));
+        press(VK_RETURN);
+    }
+    ASSERT_EQ(messages_.shown.size(), 2u);
+    EXPECT_EQ(messages_.shown[0].prompt, kAboutPrompt);
+    EXPECT_EQ(messages_.shown[1].prompt, kInfoPrompt);
 }
 
 TEST_F(Win32WindowTest, AltXPressesExitAndTheProgramEndsWithStatusZero) {
@@ -315,7 +332,7 @@ TEST_F(Win32WindowTest, CloseBoxEndsTheProgramWithStatusZero) {
 TEST_F(Win32WindowTest, ConvertWithTheDefaultTextsWritesTheTileSetAndSaysSo) {
     const Bytes map = patternBytes(60000, 3);
     writeBytes("Map.LVL", map);
-    click("RipFrom");
+    click(Control::convertButton);
     ASSERT_EQ(messages_.shown.size(), 1u);
     EXPECT_EQ(messages_.shown[0].title, "Map.LVL -> Tiles.BMP");
     EXPECT_EQ(messages_.shown[0].prompt, "Operation Complete.");
@@ -324,7 +341,7 @@ TEST_F(Win32WindowTest, ConvertWithTheDefaultTextsWritesTheTileSetAndSaysSo) {
 }
 
 TEST_F(Win32WindowTest, FailingConvertSaysWhyAndWritesNothing) {
-    click("RipFrom"); // no Map.LVL here
+    click(Control::convertButton); // no Map.LVL here
     ASSERT_EQ(messages_.shown.size(), 1u);
     EXPECT_TRUE(messages_.shown[0].prompt.starts_with("Could not read the map file \"Map.LVL\": "))
         << messages_.shown[0].prompt;
@@ -332,16 +349,13 @@ TEST_F(Win32WindowTest, FailingConvertSaysWhyAndWritesNothing) {
     EXPECT_EQ(folder_.names(), std::set<std::string>{});
 }
 
-TEST_F(Win32WindowTest, AboutAndInfoShowTheirTextsPlain) {
-    click("cmdAbout");
-    click("cmdInfo");
+// The texts themselves are the commands' tests'; here, that each button reaches its own.
+TEST_F(Win32WindowTest, AboutAndInfoShowTheirTexts) {
+    click(Control::aboutButton);
+    click(Control::infoButton);
     ASSERT_EQ(messages_.shown.size(), 2u);
-    EXPECT_EQ(messages_.shown[0].prompt, "Converts Map tiles into a bmp. By quenrik5");
-    EXPECT_EQ(messages_.shown[1].prompt, "Version 1.4 Made with crappy Visual Basic");
-    for (const auto& shown : messages_.shown) {
-        EXPECT_EQ(shown.title, "Quillmere Tile Converter");
-        EXPECT_EQ(shown.style, MessageStyle::Plain);
-    }
+    EXPECT_EQ(messages_.shown[0].prompt, kAboutPrompt);
+    EXPECT_EQ(messages_.shown[1].prompt, kInfoPrompt);
 }
 
 TEST_F(Win32WindowTest, UnicodePathsReachTheFilesAndTheTitle) {
@@ -349,9 +363,9 @@ TEST_F(Win32WindowTest, UnicodePathsReachTheFilesAndTheTitle) {
     const std::wstring map = L"Kärtchen Карта 地図 \U0001F5FA.LVL";
     const std::wstring output = L"Tuiles \U0001F5FA.BMP";
     writeBytes(map, patternBytes(50000, 4));
-    ::SetWindowTextW(window_.control("TilesPath"), map.c_str());
-    ::SetWindowTextW(window_.control("RipPath"), output.c_str());
-    click("RipFrom");
+    ::SetWindowTextW(window_.control(Control::mapPathBox), map.c_str());
+    ::SetWindowTextW(window_.control(Control::outputPathBox), output.c_str());
+    click(Control::convertButton);
     ASSERT_EQ(messages_.shown.size(), 1u);
     EXPECT_EQ(messages_.shown[0].prompt, "Operation Complete.");
     EXPECT_EQ(messages_.shown[0].title, narrow(map) + " -> " + narrow(output));
@@ -371,13 +385,72 @@ HDROP dropOf(const std::wstring& path, POINT at) {
     return static_cast<HDROP>(memory);
 }
 
+void dropOn(HWND window, HWND box, const std::wstring& path) {
+    const Edges edges = edgesInParent(box);
+    const POINT centre{(edges[0] + edges[2]) / 2, (edges[1] + edges[3]) / 2};
+    ::SendMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(dropOf(path, centre)), 0);
+}
+
 TEST_F(Win32WindowTest, DroppingAFileOntoABoxPutsItsPathThere) {
-    for (const char* name : {"TilesPath", "RipPath"}) {
-        const Edges box = edgesInParent(window_.control(name));
-        const POINT centre{(box[0] + box[2]) / 2, (box[1] + box[3]) / 2};
-        ::SendMessageW(window_.window(), WM_DROPFILES,
-                       reinterpret_cast<WPARAM>(dropOf(L"C:\\maps\\My Level.LVL", centre)), 0);
-        EXPECT_EQ(textOf(window_.control(name)), L"C:\\maps\\My Level.LVL") << name;
+    for (const Control box : {Control::mapPathBox, Control::outputPathBox}) {
+        dropOn(window_.window(), window_.control(box), L"C:\\maps\\My Level.LVL");
+        EXPECT_EQ(textOf(window_.control(box)), L"C:\\maps\\My Level.LVL") << layoutOf(box).name;
+    }
+}
+
+struct MapDropCase {
+    const char* name;
+    const wchar_t* earlierMap; // dropped first, when not null
+    const wchar_t* typed;      // then typed in the output box, when not null
+    const wchar_t* output;     // what the output box holds after the map is dropped
+    QUILLMERE_PRINTS_ROW_NAME(MapDropCase)
+};
+
+class MapDropTest : public Win32WindowTest, public ::testing::WithParamInterface<MapDropCase> {};
+
+TEST_P(MapDropTest, FillsTheOutputBesideTheMapUnlessTyped) {
+    const HWND mapBox = window_.control(Control::mapPathBox);
+    if (GetParam().earlierMap != nullptr)
+        dropOn(window_.window(), mapBox, GetParam().earlierMap);
+    if (GetParam().typed != nullptr)
+        ::SetWindowTextW(window_.control(Control::outputPathBox), GetParam().typed);
+    dropOn(window_.window(), mapBox, L"C:\\maps\\Cave.LVL");
+    EXPECT_EQ(textOf(mapBox), L"C:\\maps\\Cave.LVL");
+    EXPECT_EQ(textOf(window_.control(Control::outputPathBox)), GetParam().output);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OutputBox, MapDropTest,
+    ::testing::Values(MapDropCase{"first_text", nullptr, nullptr, L"C:\\maps\\Cave.BMP"},
+                      MapDropCase{"derived_for_an_earlier_map", L"D:\\old\\Castle.LVL", nullptr,
+                                  L"C:\\maps\\Cave.BMP"},
+                      MapDropCase{"typed_after_a_drop", L"D:\\old\\Castle.LVL",
+                                  L"D:\\mine\\Typed.BMP", L"D:\\mine\\Typed.BMP"}),
+    quillmere::testing::rowName<MapDropCase>);
+
+TEST_F(Win32WindowTest, ALongPathShowsItsEnd) {
+    const std::wstring path = L"C:\\" + std::wstring(200, L'f') + L"\\Castle.LVL";
+    dropOn(window_.window(), window_.control(Control::mapPathBox), path);
+    for (const Control box : {Control::mapPathBox, Control::outputPathBox}) {
+        // A one-line box answers with its first visible character.
+        const auto first = ::SendMessageW(window_.control(box), EM_GETFIRSTVISIBLELINE, 0, 0);
+        EXPECT_GT(first, 150) << layoutOf(box).name;
+    }
+}
+
+TEST_F(Win32WindowTest, CtrlASelectsAllOfABox) {
+    for (const Control box : {Control::mapPathBox, Control::outputPathBox}) {
+        const HWND edit = window_.control(box);
+        ::SetFocus(edit);
+        ::SendMessageW(edit, EM_SETSEL, 0, 0);
+        press('A', {VK_CONTROL});
+        DWORD start = 1, end = 0;
+        ::SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                       reinterpret_cast<LPARAM>(&end));
+        EXPECT_EQ(start, 0u) << layoutOf(box).name;
+        EXPECT_EQ(end, static_cast<DWORD>(::GetWindowTextLengthW(edit))) << layoutOf(box).name;
+        EXPECT_EQ(textOf(edit),
+                  std::wstring(box == Control::mapPathBox ? L"Map.LVL" : L"Tiles.BMP"));
     }
 }
 

@@ -51,8 +51,9 @@ TEST(OpenMap, FillsTheMapBoxAndTheTileSetBesideIt) {
 
     openMap(window, L"C:\\Maps\\Die H\u00f6hle.level.lvl");
 
-    EXPECT_EQ(textOf(window.control("TilesPath")), L"C:\\Maps\\Die H\u00f6hle.level.lvl");
-    EXPECT_EQ(textOf(window.control("RipPath")), L"C:\\Maps\\Die H\u00f6hle.level.BMP");
+    EXPECT_EQ(textOf(window.control(Control::mapPathBox)), L"C:\\Maps\\Die H\u00f6hle.level.lvl");
+    EXPECT_EQ(textOf(window.control(Control::outputPathBox)),
+              L"C:\\Maps\\Die H\u00f6hle.level.BMP");
 }
 
 } // namespace

@@ -66,6 +66,10 @@ done
 unexpected=$(cd "$folder" && ls -A | grep -vxF "$(printf '%s\n' "${expected_files[@]}")" || true)
 [ -z "$unexpected" ] || fail "unexpected files in the zip: $unexpected"
 echo "zip holds: ${expected_files[*]}"
+# Its text files end their lines as Notepad expects, on every Windows: CR LF, never LF alone.
+for text in "$folder"/*.md "$folder"/*.txt; do
+    ! grep -q $'[^\r]$\|^$' "$text" || fail "$(basename "$text") has a line end without CR"
+done
 
 # Every DLL the programs import comes with Windows itself.
 system_dlls='kernel32|user32|gdi32|shell32|advapi32|ole32|comctl32|bcrypt|ntdll|msvcrt'
