@@ -230,6 +230,7 @@ private slots:
         QByteArray bytes(60000, '\0');
         for (qsizetype at = 0; at < bytes.size(); ++at)
             bytes[at] = static_cast<char>(at % 253);
+        bytes.replace(0, 2, "BM"); // as a map's tile set starts
         QFile file(map);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(bytes);
