@@ -28,32 +28,6 @@ std::vector<std::string> pathsOf(const Invocation& invocation) {
     return {invocation.paths.begin(), invocation.paths.end()};
 }
 
-struct OutputPathRow {
-    const char* name;
-    std::string folder;
-    std::string map;
-    std::string output;
-    QUILLMERE_PRINTS_ROW_NAME(OutputPathRow)
-};
-
-class OutputPathFor : public ::testing::TestWithParam<OutputPathRow> {};
-
-TEST_P(OutputPathFor, ReplacesTheLastExtensionInTheGivenFolder) {
-    EXPECT_EQ(outputPathFor(GetParam().folder, GetParam().map), GetParam().output);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Names, OutputPathFor,
-    ::testing::Values(OutputPathRow{"plain", "out", "Map.LVL", "out/Map.BMP"},
-                      OutputPathRow{"folder_with_slash", "out/", "maps/Map.LVL", "out/Map.BMP"},
-                      OutputPathRow{"two_dots", "out", "maps/cave.level.lvl", "out/cave.level.BMP"},
-                      OutputPathRow{"no_extension", "out", "NoExtension", "out/NoExtension.BMP"},
-                      OutputPathRow{"hidden", "out", ".hidden", "out/.hidden.BMP"},
-                      OutputPathRow{"dot_in_folder_only", "out", "maps.d/Map", "out/Map.BMP"},
-                      OutputPathRow{"absolute_and_blanks", "/abs/out", "/abs/maps/ Spaced .LVL",
-                                    "/abs/out/ Spaced .BMP"}),
-    rowName<OutputPathRow>);
-
 TEST(ParseCommandLine, ReadsOneMapAndOneOutput) {
     Arguments one({"Map.LVL", "Tiles.BMP"});
     const auto parsed = one.parse();
