@@ -90,34 +90,39 @@ std::variant<Invocation, UsageError> parseCommandLine(std::span<char*> arguments
 }
 
 std::string helpText() {
-    return std::string(
-               "Usage: quillmere-tiles [OPTION]... MAP OUTPUT\n"
-               "  or:  quillmere-tiles --output-dir DIR MAP...\n"
-               "  or:  quillmere-tiles --put TILESET MAP\n"
-               "Copy the tile set kept at the start of a map file (its first 49,713 bytes,\n"
-               "a complete .bmp file) into a bitmap file of its own, or put an edited one\n"
-               "back.\n"
-               "\n"
-               "An existing output is replaced whole, or left as it was if anything\n"
-               "fails. The map file is only read, except by --put.\n"
-               "\n"
-               "  -d, --output-dir DIR  convert each MAP into DIR/NAME.BMP, where NAME is\n"
-               "                        the map's file name without its last extension\n"
-               "      --put             write TILESET over the first 49,713 bytes of MAP,\n"
-               "                        keeping the rest; TILESET must be laid out like\n"
-               "                        the tile set it replaces (only its palette and\n"
-               "                        pixels may differ), and MAP is replaced whole\n"
-               "  -h, --help            show this help and exit\n"
-               "  -V, --version         show the version and exit\n"
-               "  --                    treat every later argument as a path\n"
-               "\n"
-               "Exit status: 0 when every tile set was written (a map too short for a\n"
-               "whole tile set is warned about on standard error), 1 when any map\n"
-               "failed or --put refused or failed, 2 for a usage error, 3 when the\n"
-               "tile sets were written but their report could not be.\n"
-               "\n"
-               "quillmere-tiles ") +
-           kVersion + "\n";
+    const std::string program(kProgramName);
+    return "Usage: " + program +
+           " [OPTION]... MAP OUTPUT\n"
+           "  or:  " +
+           program +
+           " --output-dir DIR MAP...\n"
+           "  or:  " +
+           program +
+           " --put TILESET MAP\n"
+           "Copy the tile set kept at the start of a map file (its first 49,713 bytes,\n"
+           "a complete .bmp file) into a bitmap file of its own, or put an edited one\n"
+           "back.\n"
+           "\n"
+           "An existing output is replaced whole, or left as it was if anything\n"
+           "fails. The map file is only read, except by --put.\n"
+           "\n"
+           "  -d, --output-dir DIR  convert each MAP into DIR/NAME.BMP, where NAME is\n"
+           "                        the map's file name without its last extension\n"
+           "      --put             write TILESET over the first 49,713 bytes of MAP,\n"
+           "                        keeping the rest; TILESET must be laid out like\n"
+           "                        the tile set it replaces (only its palette and\n"
+           "                        pixels may differ), and MAP is replaced whole\n"
+           "  -h, --help            show this help and exit\n"
+           "  -V, --version         show the version and exit\n"
+           "  --                    treat every later argument as a path\n"
+           "\n"
+           "Exit status: 0 when every tile set was written (a map too short for a\n"
+           "whole tile set, or one that does not start with a bitmap, is warned about\n"
+           "on standard error), 1 when any map failed or --put refused or failed, 2\n"
+           "for a usage error, 3 when the tile sets were written but their report\n"
+           "could not be.\n"
+           "\n" +
+           program + ' ' + std::string(kVersion) + "\n";
 }
 
 } // namespace quillmere::cli

@@ -9,6 +9,9 @@
 
 namespace quillmere::cli {
 
+// As the program is installed and as it names itself in what it writes.
+inline constexpr std::string_view kProgramName = "quillmere-tiles";
+
 enum class Action { ConvertOne, ConvertMany, PutTileSet, ShowHelp, ShowVersion };
 
 struct Invocation {

@@ -61,8 +61,9 @@ int run(std::span<char*> arguments, quillmere::cli::ReportBuffer& out,
     using namespace quillmere::cli;
     const auto parsed = parseCommandLine(arguments);
     if (const auto* error = std::get_if<UsageError>(&parsed)) {
-        err << "quillmere-tiles: " + error->message +
-                   "\nTry 'quillmere-tiles --help' for more information.\n";
+        const std::string program(kProgramName);
+        err << program + ": " + error->message + "\nTry '" + program +
+                   " --help' for more information.\n";
         return 2;
     }
     const auto& invocation = std::get<Invocation>(parsed);
@@ -71,7 +72,7 @@ int run(std::span<char*> arguments, quillmere::cli::ReportBuffer& out,
         out << helpText();
         return 0;
     case Action::ShowVersion:
-        out << "quillmere-tiles " << quillmere::kVersion << '\n';
+        out << kProgramName << ' ' << quillmere::kVersion << '\n';
         return 0;
     case Action::ConvertOne:
     case Action::ConvertMany:
@@ -118,7 +119,8 @@ int main(int argc, char** argv) {
 #endif
     out.flush();
     if (out.failure() != 0)
-        err << "quillmere-tiles: could not write its report to standard output: " +
+        err << std::string(quillmere::cli::kProgramName) +
+                   ": could not write its report to standard output: " +
                    std::string(std::strerror(out.failure())) + ".\n";
     const bool reportLost = out.failure() != 0 || err.failure() != 0;
     return status == 0 && reportLost ? kReportLost : status;
