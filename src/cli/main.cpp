@@ -44,15 +44,6 @@ std::vector<std::string> argumentsOf() {
 }
 #endif
 
-#ifdef _WIN32
-// The console's code page and mode belong to the console, not to this run: they go back as
-// they were, after the last line is out.
-struct ConsoleForThisRun {
-    ConsoleForThisRun() { quillmere::cli::prepareConsole(); }
-    ~ConsoleForThisRun() { quillmere::cli::restoreConsole(); }
-};
-#endif
-
 // Exit status when every conversion went well but a report could not be written.
 constexpr int kReportLost = 3;
 
@@ -89,8 +80,7 @@ int run(std::span<char*> arguments, quillmere::cli::ReportBuffer& out,
 int main(int argc, char** argv) {
     quillmere::files::holdClosedStandardStreams();
 #ifdef _WIN32
-    // Declared first, so that it is restored after the reports below are flushed.
-    const ConsoleForThisRun console;
+    quillmere::cli::prepareConsole();
 #endif
 #ifndef _WIN32
     // A reader that went away must not cut a batch short: the failed write is reported instead.
