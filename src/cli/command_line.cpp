@@ -1,6 +1,9 @@
 #include "command_line.h"
 
 #include "quillmere/version.h"
+#include "wildcards.h"
+
+#include <algorithm>
 
 namespace quillmere::cli {
 namespace {
@@ -25,6 +28,23 @@ std::variant<Invocation, UsageError> putInvocation(Invocation invocation, bool h
     }
 }
 
+#ifdef _WIN32
+// cmd.exe hands `maps\*.LVL` over as typed: the maps it stands for take its place.
+void expandWildcards(Invocation& invocation) {
+    if (std::none_of(invocation.paths.begin(), invocation.paths.end(),
+                     [](const char* path) { return files::hasWildcard(path); }))
+        return;
+    auto expanded = std::make_shared<Invocation::ExpandedPaths>();
+    for (const char* path : invocation.paths)
+        for (auto& name : files::expandWildcard(path))
+            expanded->names.push_back(std::move(name));
+    for (auto& name : expanded->names)
+        expanded->pointers.push_back(name.data());
+    invocation.paths = expanded->pointers;
+    invocation.expanded = std::move(expanded);
+}
+#endif
+
 } // namespace
 
 std::variant<Invocation, UsageError> parseCommandLine(std::span<char*> arguments) {
@@ -40,9 +60,9 @@ std::variant<Invocation, UsageError> parseCommandLine(std::span<char*> arguments
         } else if (argument == "--") {
             optionsEnded = true;
         } else if (argument == "-h" || argument == "--help") {
-            return Invocation{Action::ShowHelp, {}, {}};
+            return Invocation{Action::ShowHelp, {}, {}, {}};
         } else if (argument == "-V" || argument == "--version") {
-            return Invocation{Action::ShowVersion, {}, {}};
+            return Invocation{Action::ShowVersion, {}, {}, {}};
         } else if (argument == "--put") {
             put = true;
         } else {
@@ -74,6 +94,9 @@ std::variant<Invocation, UsageError> parseCommandLine(std::span<char*> arguments
         if (invocation.paths.empty())
             return UsageError{"no map files given"};
         invocation.action = Action::ConvertMany;
+#ifdef _WIN32
+        expandWildcards(invocation);
+#endif
         return invocation;
     }
     switch (invocation.paths.size()) {
