@@ -29,15 +29,23 @@ std::variant<Invocation, UsageError> putInvocation(Invocation invocation, bool h
 }
 
 #ifdef _WIN32
-// cmd.exe hands `maps\*.LVL` over as typed: the maps it stands for take its place.
-void expandWildcards(Invocation& invocation) {
-    if (std::none_of(invocation.paths.begin(), invocation.paths.end(),
+// cmd.exe hands `maps\*.LVL` over as typed: the maps it stands for take its place, among the
+// first `maps` paths; the rest are kept as typed.
+void expandWildcards(Invocation& invocation, std::size_t maps) {
+    const auto given = invocation.paths;
+    maps = std::min(maps, given.size());
+    if (std::none_of(given.begin(), given.begin() + static_cast<std::ptrdiff_t>(maps),
                      [](const char* path) { return files::hasWildcard(path); }))
         return;
     auto expanded = std::make_shared<Invocation::ExpandedPaths>();
-    for (const char* path : invocation.paths)
-        for (auto& name : files::expandWildcard(path))
+    for (std::size_t at = 0; at < given.size(); ++at) {
+        if (at >= maps) {
+            expanded->names.emplace_back(given[at]);
+            continue;
+        }
+        for (auto& name : files::expandWildcard(given[at]))
             expanded->names.push_back(std::move(name));
+    }
     for (auto& name : expanded->names)
         expanded->pointers.push_back(name.data());
     invocation.paths = expanded->pointers;
@@ -95,10 +103,21 @@ std::variant<Invocation, UsageError> parseCommandLine(std::span<char*> arguments
             return UsageError{"no map files given"};
         invocation.action = Action::ConvertMany;
 #ifdef _WIN32
-        expandWildcards(invocation);
+        expandWildcards(invocation, invocation.paths.size());
 #endif
         return invocation;
     }
+#ifdef _WIN32
+    // One map: a pattern must stand for one file.
+    if (invocation.paths.size() == 2) {
+        const std::string pattern = invocation.paths[0];
+        expandWildcards(invocation, 1);
+        if (invocation.paths.size() > 2)
+            return UsageError{"'" + pattern + "' names " +
+                              std::to_string(invocation.paths.size() - 1) +
+                              " maps: give one map and one output, or use --output-dir"};
+    }
+#endif
     switch (invocation.paths.size()) {
     case 0:
         return UsageError{"missing the map and output paths"};
@@ -113,15 +132,14 @@ std::variant<Invocation, UsageError> parseCommandLine(std::span<char*> arguments
 }
 
 std::string helpText() {
-    const std::string program(kProgramName);
-    return "Usage: " + program +
-           " [OPTION]... MAP OUTPUT\n"
-           "  or:  " +
-           program +
-           " --output-dir DIR MAP...\n"
-           "  or:  " +
-           program +
-           " --put TILESET MAP\n"
+    std::string text;
+    for (const std::string_view form :
+         {" [OPTION]... MAP OUTPUT\n", " --output-dir DIR MAP...\n", " --put TILESET MAP\n"}) {
+        text += text.empty() ? "Usage: " : "  or:  ";
+        text += kProgramName;
+        text += form;
+    }
+    return text +
            "Copy the tile set kept at the start of a map file (its first 49,713 bytes,\n"
            "a complete .bmp file) into a bitmap file of its own, or put an edited one\n"
            "back.\n"
@@ -145,7 +163,7 @@ std::string helpText() {
            "for a usage error, 3 when the tile sets were written but their report\n"
            "could not be.\n"
            "\n" +
-           program + ' ' + std::string(kVersion) + "\n";
+           std::string(kProgramName) + ' ' + kVersion + "\n";
 }
 
 } // namespace quillmere::cli

@@ -24,12 +24,12 @@ int wmain(int argc, wchar_t** argv) {
     if (!::AllocConsole())
         return 101;
     SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
-    const HANDLE screen = ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
-                                        OPEN_EXISTING, 0, nullptr);
-    const HANDLE input = ::CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
-                                       OPEN_EXISTING, 0, nullptr);
+    const HANDLE screen =
+        ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      &inherited, OPEN_EXISTING, 0, nullptr);
+    const HANDLE input =
+        ::CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      &inherited, OPEN_EXISTING, 0, nullptr);
     if (screen == INVALID_HANDLE_VALUE || input == INVALID_HANDLE_VALUE)
         return 102;
 

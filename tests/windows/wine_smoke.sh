@@ -93,6 +93,12 @@ wild\cave.LVL -> wout\cave.BMP: Operation Complete.
 wild/A.txt -> wout\A.BMP: Operation Complete.' ] || fail "the wildcard batch: $(cat out.txt)"
 grep -q 'Could not read the map file "wild\\None\*.LVL"' err.txt || fail "no match: $(cat err.txt)"
 [ "$(ls -A wout | tr '\n' ' ')" = "A.BMP Berry.BMP apple.BMP cave.BMP " ] || fail "wout: $(ls -A wout)"
+status=0
+"$wine" cmd /c 'quillmere-tiles.exe wild\a*.LVL one.BMP' >out.txt 2>err.txt <"$work/empty" || status=$?
+[ "$status" = 0 ] && grep -q 'wild\\apple.LVL -> one.BMP: Operation Complete.' out.txt ||
+    fail "one map from a pattern: $(cat out.txt err.txt)"
+"$wine" cmd /c 'quillmere-tiles.exe wild\*.LVL one.BMP' >out.txt 2>err.txt <"$work/empty" || status=$?
+[ "$status" = 2 ] && grep -q "names 3 maps" err.txt || fail "a pattern for several maps: $(cat err.txt)"
 echo "wildcards and separators: ok"
 
 # A console is written in wide characters and its progress line cleared with spaces; a pipe
