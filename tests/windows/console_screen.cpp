@@ -4,70 +4,50 @@
 #include <string>
 #include <windows.h>
 
-namespace {
-
-std::string utf8(const std::wstring& wide) {
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                             nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(),
-                          length, nullptr, nullptr);
-    return text;
-}
-
-} // namespace
-
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3)
-        return 100;
     ::FreeConsole();
-    if (!::AllocConsole())
-        return 101;
+    if (argc != 3 || !::AllocConsole())
+        return 100;
     SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
-    const HANDLE screen =
-        ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                      &inherited, OPEN_EXISTING, 0, nullptr);
-    const HANDLE input =
-        ::CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                      &inherited, OPEN_EXISTING, 0, nullptr);
-    if (screen == INVALID_HANDLE_VALUE || input == INVALID_HANDLE_VALUE)
-        return 102;
-
+    auto open = [&](const wchar_t* name) {
+        return ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             &inherited, OPEN_EXISTING, 0, nullptr);
+    };
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = screen;
-    startup.hStdError = screen;
+    startup.hStdInput = open(L"CONIN$");
+    startup.hStdOutput = startup.hStdError = open(L"CONOUT$");
     PROCESS_INFORMATION process{};
     std::wstring command = argv[2];
     if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                           &startup, &process))
-        return 103;
+        return 101;
     ::WaitForSingleObject(process.hProcess, INFINITE);
     DWORD status = 0;
     ::GetExitCodeProcess(process.hProcess, &status);
 
-    CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (!::GetConsoleScreenBufferInfo(screen, &info))
-        return 104;
-    std::string shown;
-    for (SHORT row = 0; row <= info.dwCursorPosition.Y; ++row) {
-        std::wstring line(static_cast<std::size_t>(info.dwSize.X), L' ');
+    CONSOLE_SCREEN_BUFFER_INFO screen{};
+    ::GetConsoleScreenBufferInfo(startup.hStdOutput, &screen);
+    std::wstring shown;
+    for (SHORT row = 0; row <= screen.dwCursorPosition.Y; ++row) {
+        std::wstring line(static_cast<std::size_t>(screen.dwSize.X), L' ');
         DWORD read = 0;
-        ::ReadConsoleOutputCharacterW(screen, line.data(), static_cast<DWORD>(line.size()),
+        ::ReadConsoleOutputCharacterW(startup.hStdOutput, line.data(), screen.dwSize.X,
                                       COORD{0, row}, &read);
         line.resize(read);
-        while (!line.empty() && line.back() == L' ')
-            line.pop_back();
-        shown += utf8(line) + '\n';
+        line.resize(line.find_last_not_of(L' ') + 1); // npos + 1 is 0
+        shown += line + L'\n';
     }
-    const HANDLE file = ::CreateFileW(argv[1], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::string text(shown.size() * 3, '\0');
+    text.resize(static_cast<std::size_t>(
+        ::WideCharToMultiByte(CP_UTF8, 0, shown.data(), static_cast<int>(shown.size()), text.data(),
+                              static_cast<int>(text.size()), nullptr, nullptr)));
+    const HANDLE file =
+        ::CreateFileW(argv[1], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written = 0;
-    if (file == INVALID_HANDLE_VALUE ||
-        !::WriteFile(file, shown.data(), static_cast<DWORD>(shown.size()), &written, nullptr))
-        return 105;
+    if (!::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
+        return 102;
     ::CloseHandle(file);
     return static_cast<int>(status);
 }
