@@ -1,6 +1,9 @@
 #include "command_line.h"
 
 #include "quillmere/version.h"
+#include "wildcards.h"
+
+#include <algorithm>
 
 namespace quillmere::cli {
 namespace {
@@ -25,6 +28,31 @@ std::variant<Invocation, UsageError> putInvocation(Invocation invocation, bool h
     }
 }
 
+#ifdef _WIN32
+// cmd.exe hands `maps\*.LVL` over as typed: the maps it stands for take its place, among the
+// first `maps` paths; the rest are kept as typed.
+void expandWildcards(Invocation& invocation, std::size_t maps) {
+    const auto given = invocation.paths;
+    maps = std::min(maps, given.size());
+    if (std::none_of(given.begin(), given.begin() + static_cast<std::ptrdiff_t>(maps),
+                     [](const char* path) { return files::hasWildcard(path); }))
+        return;
+    auto expanded = std::make_shared<Invocation::ExpandedPaths>();
+    for (std::size_t at = 0; at < given.size(); ++at) {
+        if (at >= maps) {
+            expanded->names.emplace_back(given[at]);
+            continue;
+        }
+        for (auto& name : files::expandWildcard(given[at]))
+            expanded->names.push_back(std::move(name));
+    }
+    for (auto& name : expanded->names)
+        expanded->pointers.push_back(name.data());
+    invocation.paths = expanded->pointers;
+    invocation.expanded = std::move(expanded);
+}
+#endif
+
 } // namespace
 
 std::variant<Invocation, UsageError> parseCommandLine(std::span<char*> arguments) {
@@ -40,9 +68,9 @@ std::variant<Invocation, UsageError> parseCommandLine(std::span<char*> arguments
         } else if (argument == "--") {
             optionsEnded = true;
         } else if (argument == "-h" || argument == "--help") {
-            return Invocation{Action::ShowHelp, {}, {}};
+            return Invocation{Action::ShowHelp, {}, {}, {}};
         } else if (argument == "-V" || argument == "--version") {
-            return Invocation{Action::ShowVersion, {}, {}};
+            return Invocation{Action::ShowVersion, {}, {}, {}};
         } else if (argument == "--put") {
             put = true;
         } else {
@@ -74,8 +102,22 @@ std::variant<Invocation, UsageError> parseCommandLine(std::span<char*> arguments
         if (invocation.paths.empty())
             return UsageError{"no map files given"};
         invocation.action = Action::ConvertMany;
+#ifdef _WIN32
+        expandWildcards(invocation, invocation.paths.size());
+#endif
         return invocation;
     }
+#ifdef _WIN32
+    // One map: a pattern must stand for one file.
+    if (invocation.paths.size() == 2) {
+        const std::string pattern = invocation.paths[0];
+        expandWildcards(invocation, 1);
+        if (invocation.paths.size() > 2)
+            return UsageError{"'" + pattern + "' names " +
+                              std::to_string(invocation.paths.size() - 1) +
+                              " maps: give one map and one output, or use --output-dir"};
+    }
+#endif
     switch (invocation.paths.size()) {
     case 0:
         return UsageError{"missing the map and output paths"};
@@ -90,34 +132,38 @@ std::variant<Invocation, UsageError> parseCommandLine(std::span<char*> arguments
 }
 
 std::string helpText() {
-    return std::string(
-               "Usage: quillmere-tiles [OPTION]... MAP OUTPUT\n"
-               "  or:  quillmere-tiles --output-dir DIR MAP...\n"
-               "  or:  quillmere-tiles --put TILESET MAP\n"
-               "Copy the tile set kept at the start of a map file (its first 49,713 bytes,\n"
-               "a complete .bmp file) into a bitmap file of its own, or put an edited one\n"
-               "back.\n"
-               "\n"
-               "An existing output is replaced whole, or left as it was if anything\n"
-               "fails. The map file is only read, except by --put.\n"
-               "\n"
-               "  -d, --output-dir DIR  convert each MAP into DIR/NAME.BMP, where NAME is\n"
-               "                        the map's file name without its last extension\n"
-               "      --put             write TILESET over the first 49,713 bytes of MAP,\n"
-               "                        keeping the rest; TILESET must be laid out like\n"
-               "                        the tile set it replaces (only its palette and\n"
-               "                        pixels may differ), and MAP is replaced whole\n"
-               "  -h, --help            show this help and exit\n"
-               "  -V, --version         show the version and exit\n"
-               "  --                    treat every later argument as a path\n"
-               "\n"
-               "Exit status: 0 when every tile set was written (a map too short for a\n"
-               "whole tile set is warned about on standard error), 1 when any map\n"
-               "failed or --put refused or failed, 2 for a usage error, 3 when the\n"
-               "tile sets were written but their report could not be.\n"
-               "\n"
-               "quillmere-tiles ") +
-           kVersion + "\n";
+    std::string text;
+    for (const std::string_view form :
+         {" [OPTION]... MAP OUTPUT\n", " --output-dir DIR MAP...\n", " --put TILESET MAP\n"}) {
+        text += text.empty() ? "Usage: " : "  or:  ";
+        text += kProgramName;
+        text += form;
+    }
+    return text +
+           "Copy the tile set kept at the start of a map file (its first 49,713 bytes,\n"
+           "a complete .bmp file) into a bitmap file of its own, or put an edited one\n"
+           "back.\n"
+           "\n"
+           "An existing output is replaced whole, or left as it was if anything\n"
+           "fails. The map file is only read, except by --put.\n"
+           "\n"
+           "  -d, --output-dir DIR  convert each MAP into DIR/NAME.BMP, where NAME is\n"
+           "                        the map's file name without its last extension\n"
+           "      --put             write TILESET over the first 49,713 bytes of MAP,\n"
+           "                        keeping the rest; TILESET must be laid out like\n"
+           "                        the tile set it replaces (only its palette and\n"
+           "                        pixels may differ), and MAP is replaced whole\n"
+           "  -h, --help            show this help and exit\n"
+           "  -V, --version         show the version and exit\n"
+           "  --                    treat every later argument as a path\n"
+           "\n"
+           "Exit status: 0 when every tile set was written (a map too short for a\n"
+           "whole tile set, or one that does not start with a bitmap, is warned about\n"
+           "on standard error), 1 when any map failed or --put refused or failed, 2\n"
+           "for a usage error, 3 when the tile sets were written but their report\n"
+           "could not be.\n"
+           "\n" +
+           std::string(kProgramName) + ' ' + kVersion + "\n";
 }
 
 } // namespace quillmere::cli

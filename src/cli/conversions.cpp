@@ -23,7 +23,6 @@
 namespace quillmere::cli {
 namespace {
 
-constexpr std::string_view kProgram = "quillmere-tiles";
 #ifdef _WIN32
 std::string_view clearLine() {
     return clearLineText();
@@ -47,7 +46,7 @@ void report(const TileSetResult& result, const std::string& map, const std::stri
     if (result.outcome != TileSetOutcome::Failed && !deservesWarning(result))
         out << line;
     else
-        err << std::string(kProgram) + ": " + line;
+        err << std::string(kProgramName) + ": " + line;
 }
 
 // Converts the maps of a batch a few at a time, while the caller reports them in their order.
@@ -214,7 +213,7 @@ int convertMany(const Invocation& invocation, ReportBuffer& out, ReportBuffer& e
     bool anyFailed = false;
     for (std::size_t index = 0; index < maps.size(); ++index) {
         if (showProgress)
-            err << std::string(clearLine()) + std::string(kProgram) + ": " +
+            err << std::string(clearLine()) + std::string(kProgramName) + ": " +
                        std::to_string(index + 1) + " of " + std::to_string(maps.size()) + ": " +
                        visibleName(maps[index]);
         const TileSetResult result = batch.take(index);
@@ -225,7 +224,7 @@ int convertMany(const Invocation& invocation, ReportBuffer& out, ReportBuffer& e
     }
     // Until its folder is on disk, a renamed output could still vanish in a power cut.
     for (const auto& failure : batch.flushFolders()) {
-        err << std::string(kProgram) + ": Could not write the tile sets " + failure + ".\n";
+        err << std::string(kProgramName) + ": Could not write the tile sets " + failure + ".\n";
         anyFailed = true;
     }
     return anyFailed ? 1 : 0;
@@ -241,7 +240,7 @@ int putTileSet(const std::string& tileSet, const std::string& map, ReportBuffer&
     if (result.outcome == PutOutcome::Complete && result.otherNames == 0)
         out << line;
     else
-        err << std::string(kProgram) + ": " + line;
+        err << std::string(kProgramName) + ": " + line;
     return result.outcome == PutOutcome::Complete ? 0 : 1;
 }
 

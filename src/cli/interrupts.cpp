@@ -143,7 +143,6 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     DWORD written = 0;
     ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()),
                 &written, nullptr);
-    restoreConsole();
     stopOtherThreads();
     ::TerminateProcess(::GetCurrentProcess(), status);
     return TRUE;

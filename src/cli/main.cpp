@@ -44,15 +44,6 @@ std::vector<std::string> argumentsOf() {
 }
 #endif
 
-#ifdef _WIN32
-// The console's code page and mode belong to the console, not to this run: they go back as
-// they were, after the last line is out.
-struct ConsoleForThisRun {
-    ConsoleForThisRun() { quillmere::cli::prepareConsole(); }
-    ~ConsoleForThisRun() { quillmere::cli::restoreConsole(); }
-};
-#endif
-
 // Exit status when every conversion went well but a report could not be written.
 constexpr int kReportLost = 3;
 
@@ -61,8 +52,9 @@ int run(std::span<char*> arguments, quillmere::cli::ReportBuffer& out,
     using namespace quillmere::cli;
     const auto parsed = parseCommandLine(arguments);
     if (const auto* error = std::get_if<UsageError>(&parsed)) {
-        err << "quillmere-tiles: " + error->message +
-                   "\nTry 'quillmere-tiles --help' for more information.\n";
+        const std::string program(kProgramName);
+        err << program + ": " + error->message + "\nTry '" + program +
+                   " --help' for more information.\n";
         return 2;
     }
     const auto& invocation = std::get<Invocation>(parsed);
@@ -71,7 +63,7 @@ int run(std::span<char*> arguments, quillmere::cli::ReportBuffer& out,
         out << helpText();
         return 0;
     case Action::ShowVersion:
-        out << "quillmere-tiles " << quillmere::kVersion << '\n';
+        out << kProgramName << ' ' << quillmere::kVersion << '\n';
         return 0;
     case Action::ConvertOne:
     case Action::ConvertMany:
@@ -88,8 +80,7 @@ int run(std::span<char*> arguments, quillmere::cli::ReportBuffer& out,
 int main(int argc, char** argv) {
     quillmere::files::holdClosedStandardStreams();
 #ifdef _WIN32
-    // Declared first, so that it is restored after the reports below are flushed.
-    const ConsoleForThisRun console;
+    quillmere::cli::prepareConsole();
 #endif
 #ifndef _WIN32
     // A reader that went away must not cut a batch short: the failed write is reported instead.
@@ -118,7 +109,8 @@ int main(int argc, char** argv) {
 #endif
     out.flush();
     if (out.failure() != 0)
-        err << "quillmere-tiles: could not write its report to standard output: " +
+        err << std::string(quillmere::cli::kProgramName) +
+                   ": could not write its report to standard output: " +
                    std::string(std::strerror(out.failure())) + ".\n";
     const bool reportLost = out.failure() != 0 || err.failure() != 0;
     return status == 0 && reportLost ? kReportLost : status;

@@ -6,6 +6,8 @@
 #include <iterator>
 
 #ifdef _WIN32
+#include "windows_console.h"
+
 #include <io.h>
 #else
 #include <unistd.h>
@@ -16,6 +18,8 @@ namespace {
 
 long writeSome(int descriptor, const char* data, std::size_t size) {
 #ifdef _WIN32
+    if (const auto written = writeToConsole(descriptor, data, size))
+        return *written;
     return ::_write(descriptor, data, static_cast<unsigned>(size));
 #else
     return ::write(descriptor, data, size);

@@ -1,18 +1,23 @@
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string_view>
 
 namespace quillmere::cli {
 
-// The console is shared with whoever started the program: what it changes there for a run,
-// it puts back at every way out.
+// A console takes text as wide characters, whatever its code page; a pipe or a file takes the
+// report's UTF-8 bytes as they are. Nothing of the console is changed: it is shared with
+// whoever started the program.
 
-// UTF-8 output, and escape sequences understood on standard error where the console can.
+// Notes which of standard output and error are consoles. Call once at start.
 void prepareConsole();
-// Puts back the code page and mode prepareConsole() changed. Safe from any thread, and again.
-void restoreConsole();
-// What clears the progress line: an escape sequence, or spaces where a classic console would
-// print the escape sequence as it is.
+// Writes UTF-8 text to the console `descriptor` (1 or 2) is, and says how many of its bytes
+// were taken (all, or -1 on failure); nothing when it is not a console. A character cut in two
+// between writes is joined before it is shown.
+std::optional<long> writeToConsole(int descriptor, const char* data, std::size_t size);
+// What clears the progress line: a carriage return, spaces across the console and a carriage
+// return, which every console understands (not every one understands an escape sequence).
 std::string_view clearLineText();
 
 } // namespace quillmere::cli

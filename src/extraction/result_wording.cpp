@@ -3,22 +3,32 @@
 namespace quillmere {
 namespace {
 
+// "Could not read the map file "Map.LVL" while reading: Access denied.": a conversion's and a
+// put's failures are told alike.
+std::string couldNotPrompt(std::string_view whatFailed, std::string_view path,
+                           std::string_view step, std::string_view reason) {
+    std::string prompt = "Could not ";
+    prompt += whatFailed;
+    prompt += " \"";
+    prompt += path;
+    prompt += '"';
+    if (!step.empty()) {
+        prompt += ' ';
+        prompt += step;
+    }
+    prompt += ": ";
+    prompt += reason;
+    prompt += '.';
+    return prompt;
+}
+
 std::string failurePrompt(const TileSetResult& result, std::string_view path) {
     const bool map = result.failedFile == FileRole::Map;
     if (path.empty())
         return map ? "No map file was given: the map path is empty."
                    : "No tile set file was given: the output path is empty.";
-    std::string prompt = map ? "Could not read the map file \"" : "Could not write the tile set \"";
-    prompt += path;
-    prompt += '"';
-    if (!result.failedStep.empty()) {
-        prompt += ' ';
-        prompt += result.failedStep;
-    }
-    prompt += ": ";
-    prompt += result.reason;
-    prompt += '.';
-    return prompt;
+    return couldNotPrompt(map ? "read the map file" : "write the tile set", path, result.failedStep,
+                          result.reason);
 }
 
 std::string shortMapPrompt(std::size_t mapBytes) {
@@ -76,16 +86,23 @@ std::string putFailurePrompt(const PutResult& result, std::string_view path) {
     if (path.empty())
         return map ? "No map file was given: the map path is empty."
                    : "No tile set file was given: the tile set path is empty.";
-    std::string prompt = result.replacing ? "Could not write the map file "
-                         : map            ? "Could not read the map file "
-                                          : "Could not read the tile set ";
-    prompt += quoted(path);
-    if (!result.failedStep.empty())
-        prompt += ' ' + result.failedStep;
-    prompt += ": " + result.reason + '.';
+    std::string prompt = couldNotPrompt(result.replacing ? "write the map file"
+                                        : map            ? "read the map file"
+                                                         : "read the tile set",
+                                        path, result.failedStep, result.reason);
     if (result.replacing)
         prompt += " The map file is as it was.";
     return prompt;
+}
+
+// A map that does not start as a .bmp file does may be another file, picked by mistake.
+constexpr std::string_view kNotBitmapNote =
+    " The map file does not start with a bitmap (its first bytes are not \"BM\"), so it may "
+    "not be a map.";
+
+bool notBitmap(const TileSetResult& result) {
+    return result.outcome != TileSetOutcome::Failed && !result.mapStartsWithBitmap &&
+           result.mapBytes > 0; // an empty map is said to be empty
 }
 
 // The other names of a replaced output still lead to the old file, as a rename leaves them.
@@ -114,6 +131,24 @@ void appendEscape(std::string& shown, unsigned char control) {
         shown += static_cast<char>('0' + ((control >> shift) & 7));
 }
 
+// How many bytes at the start of `text` are one control character, or 0 for none. Beside the
+// C0 and C1 controls, the bidirectional ones (U+200E, U+200F, U+202A to U+202E, U+2066 to
+// U+2069): they would show the rest of a line reversed, so a name could pose as another.
+std::size_t controlLength(std::string_view text) {
+    auto at = [&](std::size_t index) { return static_cast<unsigned char>(text[index]); };
+    if (at(0) < 0x20 || at(0) == 0x7F)
+        return 1;
+    // U+0080 to U+009F are 0xC2 0x80 to 0xC2 0x9F in UTF-8.
+    if (at(0) == 0xC2 && text.size() >= 2 && (at(1) & 0xE0) == 0x80)
+        return 2;
+    if (at(0) != 0xE2 || text.size() < 3)
+        return 0;
+    const bool bidi =
+        (at(1) == 0x80 && (at(2) == 0x8E || at(2) == 0x8F || (at(2) >= 0xAA && at(2) <= 0xAE))) ||
+        (at(1) == 0x81 && at(2) >= 0xA6 && at(2) <= 0xA9);
+    return bidi ? 3 : 0;
+}
+
 } // namespace
 
 std::string describePut(const PutResult& result, std::string_view tileSetPath,
@@ -139,17 +174,14 @@ std::string visibleName(std::string_view name) {
     std::string shown;
     shown.reserve(name.size());
     for (std::size_t at = 0; at < name.size(); ++at) {
-        const auto byte = static_cast<unsigned char>(name[at]);
-        // U+0080 to U+009F are 0xC2 0x80 to 0xC2 0x9F in UTF-8.
-        const bool c1Control = byte == 0xC2 && at + 1 < name.size() &&
-                               (static_cast<unsigned char>(name[at + 1]) & 0xE0) == 0x80;
-        if (byte >= 0x20 && byte != 0x7F && !c1Control) {
+        const std::size_t length = controlLength(name.substr(at));
+        if (length == 0) {
             shown += name[at];
             continue;
         }
-        appendEscape(shown, byte);
-        if (c1Control)
-            appendEscape(shown, static_cast<unsigned char>(name[++at]));
+        for (const char byte : name.substr(at, length))
+            appendEscape(shown, static_cast<unsigned char>(byte));
+        at += length - 1;
     }
     return shown;
 }
@@ -174,13 +206,15 @@ std::string describeResult(const TileSetResult& result, std::string_view mapPath
     case TileSetOutcome::Failed:
         return failurePrompt(result, result.failedFile == FileRole::Map ? mapPath : outputPath);
     }
+    if (notBitmap(result))
+        prompt += kNotBitmapNote;
     if (result.outputOtherNames > 0)
         prompt += otherNamesNote(result.outputOtherNames, outputPath);
     return prompt;
 }
 
 bool deservesWarning(const TileSetResult& result) {
-    return result.outcome == TileSetOutcome::ShortMap ||
+    return result.outcome == TileSetOutcome::ShortMap || notBitmap(result) ||
            (result.outcome == TileSetOutcome::Complete && result.outputOtherNames > 0);
 }
 

@@ -59,14 +59,19 @@ TileSetResult RipBMP(const std::string& InPath, const std::string& OutPath,
     auto written = files::writeAtomically(OutPath, tileSet, write);
     if (!written)
         return failed(FileRole::Output, written.error());
-    if (endedBeforeReplacing)
+    const bool startsWithBitmap =
+        mapBytes >= 2 && tileSet[0] == std::byte{'B'} && tileSet[1] == std::byte{'M'};
+    if (endedBeforeReplacing) {
+        endedBeforeReplacing->mapStartsWithBitmap = startsWithBitmap;
         return *endedBeforeReplacing;
+    }
     if (written->folder)
         options.deferFolderFlush(std::move(*written->folder));
 
     TileSetResult result =
         mapBytes < kTileSetLength ? TileSetResult::shortMap(mapBytes) : TileSetResult::complete();
     result.outputOtherNames = written->otherNames;
+    result.mapStartsWithBitmap = startsWithBitmap;
     return result;
 }
 

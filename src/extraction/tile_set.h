@@ -49,13 +49,16 @@ struct TileSetResult {
     // For a success: how many other names (hard links) the replaced output had. They still
     // hold the old tile set.
     std::uint64_t outputOtherNames = 0;
+    // For a success: whether the map starts as a bitmap does ("BM"). A map that does not may
+    // be some other file, picked by mistake; it is copied all the same.
+    bool mapStartsWithBitmap = true;
 
     static TileSetResult complete() { return {}; }
     static TileSetResult shortMap(std::size_t mapBytes) {
-        return {TileSetOutcome::ShortMap, mapBytes, FileRole::Map, {}, {}, 0};
+        return {TileSetOutcome::ShortMap, mapBytes, FileRole::Map, {}, {}, 0, true};
     }
     static TileSetResult failed(FileRole file, std::string step, std::string reason) {
-        return {TileSetOutcome::Failed, 0, file, std::move(step), std::move(reason), 0};
+        return {TileSetOutcome::Failed, 0, file, std::move(step), std::move(reason), 0, true};
     }
 };
 

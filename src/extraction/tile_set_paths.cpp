@@ -5,8 +5,10 @@ namespace {
 
 #ifdef _WIN32
 constexpr std::string_view kSeparators = "/\\:";
+constexpr char kSeparator = '\\';
 #else
 constexpr std::string_view kSeparators = "/";
+constexpr char kSeparator = '/';
 #endif
 
 } // namespace
@@ -19,8 +21,9 @@ std::string outputPathFor(std::string_view folder, std::string_view mapPath) {
         name = name.substr(0, dot);
 
     std::string output(folder);
+    // The folder is kept as typed; only the separator added is the program's, the platform's.
     if (!output.empty() && kSeparators.find(output.back()) == std::string_view::npos)
-        output += '/';
+        output += kSeparator;
     output += name;
     output += ".BMP";
     return output;

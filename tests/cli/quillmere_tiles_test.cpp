@@ -38,19 +38,43 @@ TEST(QuillmereTiles, ConvertsOneMapAndSaysSoOnStandardOutput) {
     EXPECT_EQ(readFile(folder / "Tiles.BMP"), tileSetOf(map));
 }
 
-TEST(QuillmereTiles, WarnsAboutAShortMapButSucceeds) {
+Bytes withFirstBytes(Bytes bytes, std::string_view first) {
+    std::copy(first.begin(), first.end(), bytes.begin());
+    return bytes;
+}
+
+struct WarningRow {
+    const char* name;
+    Bytes map;
+    std::string warning;
+    QUILLMERE_PRINTS_ROW_NAME(WarningRow)
+};
+
+class QuillmereTilesWarning : public ::testing::TestWithParam<WarningRow> {};
+
+TEST_P(QuillmereTilesWarning, WritesTheTileSetAndWarnsOnStandardError) {
     TempFolder folder;
-    writeFile(folder / "Map.LVL", patternBytes(40000, 2));
+    writeFile(folder / "Map.LVL", GetParam().map);
 
     const auto run = tiles({"Map.LVL", "Tiles.BMP"}, folder);
 
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "quillmere-tiles: Map.LVL -> Tiles.BMP: Operation Complete. The map file "
-                       "held only 40,000 of the tile set's 49,713 bytes; the last 9,713 bytes "
-                       "are zeros.\n");
-    EXPECT_EQ(readFile(folder / "Tiles.BMP").size(), kTileSetLength);
+    EXPECT_EQ(run.err,
+              "quillmere-tiles: Map.LVL -> Tiles.BMP: Operation Complete. " + GetParam().warning);
+    EXPECT_EQ(readFile(folder / "Tiles.BMP"), tileSetOf(GetParam().map));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Maps, QuillmereTilesWarning,
+    ::testing::Values(
+        WarningRow{"short_map", patternBytes(40000, 2),
+                   "The map file held only 40,000 of the tile set's 49,713 bytes; the last 9,713 "
+                   "bytes are zeros.\n"},
+        WarningRow{"not_a_bitmap", withFirstBytes(patternBytes(60000, 2), "MZ"),
+                   "The map file does not start with a bitmap (its first bytes are not \"BM\"), "
+                   "so it may not be a map.\n"}),
+    testing::rowName<WarningRow>);
 
 TEST(QuillmereTiles, ReportsAFailureWithThePathAndTheReason) {
     TempFolder folder;

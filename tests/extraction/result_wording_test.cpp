@@ -22,11 +22,19 @@ TileSetResult withOtherNames(TileSetResult result, std::uint64_t otherNames) {
     return result;
 }
 
+TileSetResult notBitmap(TileSetResult result) {
+    result.mapStartsWithBitmap = false;
+    return result;
+}
+
 class DescribeResult : public ::testing::TestWithParam<WordingRow> {};
 
 TEST_P(DescribeResult, SaysWhatHappenedInOneSentenceNamingThePath) {
     const WordingRow& row = GetParam();
     EXPECT_EQ(describeResult(row.result, row.mapPath, row.outputPath), row.prompt);
+    // Anything said beyond the plain outcome is a warning.
+    EXPECT_EQ(deservesWarning(row.result),
+              row.result.outcome != TileSetOutcome::Failed && row.prompt != kCompletePrompt);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -52,6 +60,18 @@ INSTANTIATE_TEST_SUITE_P(
                    "Operation Complete. The map file is empty, so all 49,713 bytes of the tile "
                    "set are zeros. The old \"Tiles.BMP\" had 2 other names (hard links), which "
                    "still hold the old tile set."},
+        WordingRow{"not_a_bitmap", notBitmap(TileSetResult::complete()), "Map.LVL", "Tiles.BMP",
+                   "Operation Complete. The map file does not start with a bitmap (its first "
+                   "bytes are not \"BM\"), so it may not be a map."},
+        WordingRow{"short_and_not_a_bitmap", notBitmap(TileSetResult::shortMap(1)), "Map.LVL",
+                   "Tiles.BMP",
+                   "Operation Complete. The map file held only 1 of the tile set's 49,713 bytes; "
+                   "the last 49,712 bytes are zeros. The map file does not start with a bitmap "
+                   "(its first bytes are not \"BM\"), so it may not be a map."},
+        WordingRow{"empty_is_not_called_not_a_bitmap", notBitmap(TileSetResult::shortMap(0)),
+                   "Map.LVL", "Tiles.BMP",
+                   "Operation Complete. The map file is empty, so all 49,713 bytes of the tile "
+                   "set are zeros."},
         WordingRow{"map_missing",
                    TileSetResult::failed(FileRole::Map, {}, "No such file or directory"), "Map.LVL",
                    "Tiles.BMP",
@@ -97,7 +117,14 @@ INSTANTIATE_TEST_SUITE_P(
                 "a\xC2\x9B"
                 "2J",
                 "a\\302\\2332J"},
-        NameRow{"lead_byte_at_the_end", "a\xC2", "a\xC2"}),
+        NameRow{"lead_byte_at_the_end", "a\xC2", "a\xC2"},
+        NameRow{"right_to_left_override", "Map\xE2\x80\xAEGPJ.LVL", "Map\\342\\200\\256GPJ.LVL"},
+        NameRow{"embedding_and_marks", "\xE2\x80\xAA\xE2\x80\x8E\xE2\x80\x8F",
+                "\\342\\200\\252\\342\\200\\216\\342\\200\\217"},
+        NameRow{"isolates", "\xE2\x81\xA6x\xE2\x81\xA9", "\\342\\201\\246x\\342\\201\\251"},
+        NameRow{"neighbours_kept", "\xE2\x80\x8D\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA",
+                "\xE2\x80\x8D\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA"},
+        NameRow{"cut_short", "a\xE2\x80", "a\xE2\x80"}),
     rowName<NameRow>);
 
 TEST(CompletionTitle, JoinsThePathsAsTyped) {

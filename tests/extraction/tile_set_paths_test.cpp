@@ -36,6 +36,13 @@ const BesideCase kBeside[] = {
 INSTANTIATE_TEST_SUITE_P(Names, TileSetPathBeside, ::testing::ValuesIn(kBeside),
                          testing::rowName<BesideCase>);
 
+// The separator the program adds between a folder and a name: the platform's.
+#ifdef _WIN32
+#define SEP "\\"
+#else
+#define SEP "/"
+#endif
+
 struct OutputPathRow {
     const char* name;
     std::string folder;
@@ -50,17 +57,22 @@ TEST_P(OutputPathFor, ReplacesTheLastExtensionInTheGivenFolder) {
     EXPECT_EQ(outputPathFor(GetParam().folder, GetParam().map), GetParam().output);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, OutputPathFor,
-    ::testing::Values(OutputPathRow{"plain", "out", "Map.LVL", "out/Map.BMP"},
-                      OutputPathRow{"folder_with_slash", "out/", "maps/Map.LVL", "out/Map.BMP"},
-                      OutputPathRow{"two_dots", "out", "maps/cave.level.lvl", "out/cave.level.BMP"},
-                      OutputPathRow{"no_extension", "out", "NoExtension", "out/NoExtension.BMP"},
-                      OutputPathRow{"hidden", "out", ".hidden", "out/.hidden.BMP"},
-                      OutputPathRow{"dot_in_folder_only", "out", "maps.d/Map", "out/Map.BMP"},
-                      OutputPathRow{"absolute_and_blanks", "/abs/out", "/abs/maps/ Spaced .LVL",
-                                    "/abs/out/ Spaced .BMP"}),
-    testing::rowName<OutputPathRow>);
+const OutputPathRow kOutputPaths[] = {
+    {"plain", "out", "Map.LVL", "out" SEP "Map.BMP"},
+    {"folder_with_slash", "out/", "maps/Map.LVL", "out/Map.BMP"},
+    {"two_dots", "out", "maps/cave.level.lvl", "out" SEP "cave.level.BMP"},
+    {"no_extension", "out", "NoExtension", "out" SEP "NoExtension.BMP"},
+    {"hidden", "out", ".hidden", "out" SEP ".hidden.BMP"},
+    {"dot_in_folder_only", "out", "maps.d/Map", "out" SEP "Map.BMP"},
+    {"absolute_and_blanks", "/abs/out", "/abs/maps/ Spaced .LVL", "/abs/out" SEP " Spaced .BMP"},
+#ifdef _WIN32
+    {"typed_slashes_kept", "out/sub", "maps\\Castle.LVL", "out/sub\\Castle.BMP"},
+    {"folder_with_backslash", "out\\", "maps/Castle.LVL", "out\\Castle.BMP"},
+#endif
+};
+
+INSTANTIATE_TEST_SUITE_P(Names, OutputPathFor, ::testing::ValuesIn(kOutputPaths),
+                         testing::rowName<OutputPathRow>);
 
 } // namespace
 } // namespace quillmere

@@ -59,6 +59,10 @@ inline Bytes patternBytes(std::size_t size, unsigned seed) {
         state = state * 1664525u + 1013904223u;
         byte = static_cast<unsigned char>(state >> 24);
     }
+    // They start as a map's tile set does, with a bitmap's "BM", so that a map made of them is
+    // converted without a warning.
+    for (std::size_t at = 0; at < 2 && at < size; ++at)
+        bytes[at] = "BM"[at];
     return bytes;
 }
 

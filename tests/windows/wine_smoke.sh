@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Runs the Windows quillmere-tiles.exe under Wine the way a script would: one conversion, a
-# short map, a failure, a usage error and a batch.
+# short map, a failure, a usage error and a batch; wildcards typed in cmd.exe, and what a
+# console shows of the reports.
 set -euo pipefail
 wine=$1
 tiles=$2
 sample_map=$3
+console_screen=$4 # runs a command in a console of its own and saves what the console shows
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -70,10 +72,47 @@ mkdir m1 m2 folded
 cp Map.LVL m1/É.LVL
 cp Short.LVL m2/é.LVL
 run 1 out.txt err.txt -d folded m1/É.LVL m2/é.LVL
-grep -q "m1/É.LVL -> folded/É.BMP: Operation Complete." out.txt || fail "É.LVL: $(cat out.txt)"
+grep -q "m1/É.LVL -> folded\\\\É.BMP: Operation Complete." out.txt || fail "É.LVL: $(cat out.txt)"
 grep -q "é.BMP\": an earlier map in this run wrote it already" err.txt || fail "é.LVL: $(cat err.txt)"
 [ "$(ls -A folded)" = É.BMP ] && cmp -s folded/É.BMP expected.BMP || fail "folded: $(ls -A folded)"
 echo "outputs that fold to one name: ok"
+
+# cmd.exe leaves wildcards to the program: they stand for the files they match, sorted as a
+# folder lists them; a pattern that matches nothing is named as such. A path the program
+# builds has Windows' separator; one the person typed stays as typed.
+mkdir wild wild/Sub.LVL wout
+for name in cave.LVL Berry.LVL apple.LVL A.txt; do cp Map.LVL "wild/$name"; done
+cp "$tiles" quillmere-tiles.exe
+status=0
+"$wine" cmd /c 'quillmere-tiles.exe -d wout wild\*.LVL wild/?.txt wild\None*.LVL' \
+    >out.txt 2>err.txt <"$work/empty" || status=$?
+[ "$status" = 1 ] || fail "the wildcard batch exited $status: $(cat err.txt)"
+[ "$(tr -d '\r' <out.txt)" = 'wild\apple.LVL -> wout\apple.BMP: Operation Complete.
+wild\Berry.LVL -> wout\Berry.BMP: Operation Complete.
+wild\cave.LVL -> wout\cave.BMP: Operation Complete.
+wild/A.txt -> wout\A.BMP: Operation Complete.' ] || fail "the wildcard batch: $(cat out.txt)"
+grep -q 'Could not read the map file "wild\\None\*.LVL"' err.txt || fail "no match: $(cat err.txt)"
+[ "$(ls -A wout | tr '\n' ' ')" = "A.BMP Berry.BMP apple.BMP cave.BMP " ] || fail "wout: $(ls -A wout)"
+status=0
+"$wine" cmd /c 'quillmere-tiles.exe wild\a*.LVL one.BMP' >out.txt 2>err.txt <"$work/empty" || status=$?
+[ "$status" = 0 ] && grep -q 'wild\\apple.LVL -> one.BMP: Operation Complete.' out.txt ||
+    fail "one map from a pattern: $(cat out.txt err.txt)"
+"$wine" cmd /c 'quillmere-tiles.exe wild\*.LVL one.BMP' >out.txt 2>err.txt <"$work/empty" || status=$?
+[ "$status" = 2 ] && grep -q "names 3 maps" err.txt || fail "a pattern for several maps: $(cat err.txt)"
+echo "wildcards and separators: ok"
+
+# A console is written in wide characters and its progress line cleared with spaces; a pipe
+# gets UTF-8.
+cp Map.LVL é.LVL
+mkdir console pipe
+"$wine" "$console_screen" screen.txt 'quillmere-tiles.exe -d console maps\Castle.LVL é.LVL' \
+    <"$work/empty" || fail "the run in a console failed"
+[ "$(cat screen.txt)" = 'maps\Castle.LVL -> console\Castle.BMP: Operation Complete.
+é.LVL -> console\é.BMP: Operation Complete.' ] || fail "the console shows: $(cat -A screen.txt)"
+run 0 out.txt err.txt -d pipe é.LVL
+[ "$(tr -d '\r' <out.txt)" = 'é.LVL -> pipe\é.BMP: Operation Complete.' ] ||
+    fail "the pipe has: $(cat -A out.txt)"
+echo "console and pipe: ok"
 
 mkdir twice
 run 0 out.txt err.txt -d twice maps/Castle.LVL ./maps/Castle.LVL

@@ -40,6 +40,7 @@ QByteArray writeMap(const QString& path, qsizetype size) {
     QByteArray bytes(size, '\0');
     for (qsizetype at = 0; at < bytes.size(); ++at)
         bytes[at] = static_cast<char>(at % 253);
+    bytes.replace(0, 2, "BM"); // as a map's tile set starts
     QFile file(path);
     if (file.open(QIODevice::WriteOnly))
         file.write(bytes);
