@@ -5,7 +5,7 @@
 # from the zip, the window on an Xvfb display.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-ensure_packages cmake make googletest g++-mingw-w64-x86-64-posix wine64 fonts-wine xvfb xdotool
+ensure_packages cmake make googletest libstb-dev g++-mingw-w64-x86-64-posix wine64 fonts-wine xvfb xdotool
 
 build=$repo/build/windows
 configure_and_build "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \

@@ -32,7 +32,7 @@
 #define STBI_NO_LINEAR
 #define STBI_NO_HDR
 #define STBI_MAX_DIMENSIONS (1 << 16)
-#include <stb/stb_image.h>
+#include <stb_image.h>
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif
