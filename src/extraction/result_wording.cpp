@@ -51,8 +51,12 @@ std::string coloursCount(std::uint64_t count) {
 
 std::string pictureMisfitPrompt(const TileSetProblem& problem, const std::string& picture,
                                 const std::string& map) {
-    const std::string pixel =
-        "(" + std::to_string(problem.x) + ", " + std::to_string(problem.y) + ")";
+    // Appended piece by piece: GCC 12 takes "(" + std::to_string(...) for an overlapping copy.
+    std::string pixel(1, '(');
+    pixel += std::to_string(problem.x);
+    pixel += ", ";
+    pixel += std::to_string(problem.y);
+    pixel += ')';
     switch (problem.kind) {
     case TileSetRefusal::Unreadable:
         return "The picture " + picture + " cannot be read: " + problem.reason +
