@@ -8,6 +8,8 @@
 #include "png_decode.h"
 #include "result_wording.h"
 
+#include <algorithm>
+
 namespace quillmere {
 namespace {
 
@@ -99,6 +101,12 @@ std::variant<Picture, PictureProblem> decodeBmp(std::span<const std::byte> file)
             for (std::uint32_t x = 0; x < layout.width; ++x)
                 picture.pixels[std::size_t{y} * layout.width + x] =
                     maskedColour(layout, pixelValue(file, layout, x, y));
+        // Writers that fill an alpha channel they do not use leave it all zero: opaque, as
+        // other readers take it.
+        if (std::all_of(picture.pixels.begin(), picture.pixels.end(),
+                        [](const Colour& colour) { return colour.alpha == 0; }))
+            for (auto& colour : picture.pixels)
+                colour.alpha = 255;
         return picture;
     }
 

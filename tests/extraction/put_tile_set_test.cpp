@@ -230,6 +230,15 @@ const RefusalCase kRefusals[] = {
     {"another_size", [](Scene& s) { s.tileSet = bmpOf(PixelGrid::tiles(64, 32), {}); },
      "The picture \"T\" is 64 x 32 pixels, but the tile set in the map file \"M\" is 128 x 128. "
      "Save it at 128 x 128 pixels."},
+    {"bmp_not_opaque",
+     [](Scene& s) {
+         PixelGrid grid = PixelGrid::tiles(128, 128);
+         s.tileSet = bmpOf(grid, {56, 32, 3});
+         setField(s.tileSet, 66, 4, 0xFF000000); // an alpha mask; its bits are 0 but one pixel's
+         s.tileSet[s.tileSet.size() - 1] = 0x80;
+     },
+     "The picture \"T\" is not fully opaque, first at pixel (0, 0), and the tile set has no "
+     "transparency. Save it without an alpha channel, every pixel opaque."},
     {"not_opaque",
      [](Scene& s) {
          PixelGrid grid = PixelGrid::tiles(128, 128);
@@ -329,6 +338,12 @@ std::vector<PictureCase> pictureCases() {
         {"bmp_rle4", false, 8, bmp({40, 4, 2})},
         {"bmp_52_byte_header_32_bits", false, 8, bmp({52, 32, 3})},
         {"bmp_56_byte_header_16_bits", false, 8, bmp({56, 16, 3})},
+        {"bmp_32_bits_alpha_mask_all_zero", false, 8,
+         [](const PixelGrid& grid) {
+             Bytes picture = bmpOf(grid, {56, 32, 3});
+             setField(picture, 66, 4, 0xFF000000);
+             return picture;
+         }},
         {"bmp_108_byte_header_24_bits", false, 8, bmp({108, 24})},
         {"bmp_124_byte_header_8_bits_top_down", false, 8, bmp({124, 8, 0, true})},
         {"png_rgb", false, 8, png(2)},
