@@ -5,7 +5,7 @@
 # from the zip, the window on an Xvfb display.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-ensure_packages cmake make googletest g++-mingw-w64-x86-64-posix wine64 fonts-wine xvfb xdotool
+ensure_packages cmake make googletest libstb-dev g++-mingw-w64-x86-64-posix wine64 fonts-wine xvfb xdotool
 
 build=$repo/build/windows # the preset windows-cross's folder
 build_preset windows-cross

@@ -2,10 +2,10 @@
 
 #include "file_layer.h"
 #include "tile_set.h"
+#include "tile_set_encode.h"
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -24,11 +24,10 @@ enum class PutFile { TileSet, Map };
 enum class PutRefusal {
     None,
     SameFile,
-    TileSetLength,    // `length` is the tile set's
-    TileSetNotBitmap, // it does not start with "BM"
-    MapTooShort,      // `length` is the map's
-    MapNotBitmap,     // the map's first bytes do not start with "BM"
-    LayoutDiffers,    // `field` differs: `tileSetValue` against `mapValue`
+    PictureTooLarge, // `length` is the picture's
+    MapTooShort,     // `length` is the map's
+    MapNotBitmap,    // the map's first bytes do not start with "BM"
+    Picture,         // the picture does not fit the map's tile set: `picture` says why
 };
 
 struct PutResult {
@@ -36,9 +35,7 @@ struct PutResult {
     PutRefusal refusal = PutRefusal::None;
     PutFile file = PutFile::Map; // the file a refusal or failure is about
     std::uint64_t length = 0;
-    std::string_view field; // "width", "bits per pixel", ...
-    std::int64_t tileSetValue = 0;
-    std::int64_t mapValue = 0;
+    TileSetProblem picture;
     // For a failure: whether the map was being replaced (else a file was being read), the
     // step that failed ("while writing"; may be empty) and the reason in plain words.
     bool replacing = false;
@@ -58,11 +55,9 @@ struct PutResult {
         result.length = length;
         return result;
     }
-    static PutResult layoutDiffers(std::string_view field, std::int64_t tileSet, std::int64_t map) {
-        PutResult result = refused(PutRefusal::LayoutDiffers, PutFile::TileSet);
-        result.field = field;
-        result.tileSetValue = tileSet;
-        result.mapValue = map;
+    static PutResult misfit(TileSetProblem problem) {
+        PutResult result = refused(PutRefusal::Picture, PutFile::TileSet);
+        result.picture = std::move(problem);
         return result;
     }
     static PutResult failed(PutFile file, bool replacing, std::string step, std::string reason) {
@@ -97,9 +92,10 @@ std::variant<PreparedPut, PutResult> preparePut(const std::string& tileSetPath,
 // Replaces the map with the prepared bytes, unless it changed since it was read.
 PutResult replaceMap(const PreparedPut& prepared);
 
-// Writes the tile set file TileSetPath, an edited copy of the one at the start of the map
-// MapPath, over the map's first 49,713 bytes; the rest of the map stays. The files are checked
-// first and refused when they do not fit together. The map is replaced whole, or stays as it was.
+// Puts the picture TileSetPath, the map MapPath's tile set as an editor saved it (any BMP or PNG
+// of its size), back into the map: its pixels are written into the layout of the tile set in the
+// map's first 49,713 bytes, and every byte after them stays. The files are checked first and
+// refused when they do not fit together. The map is replaced whole, or stays as it was.
 PutResult PutTileSet(const std::string& TileSetPath, const std::string& MapPath);
 
 } // namespace quillmere

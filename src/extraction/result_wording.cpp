@@ -1,5 +1,7 @@
 #include "result_wording.h"
 
+#include "picture.h"
+
 namespace quillmere {
 namespace {
 
@@ -53,17 +55,58 @@ std::string bytesCount(std::uint64_t count) {
     return groupedDigits(count) + (count == 1 ? " byte" : " bytes");
 }
 
+std::string coloursCount(std::uint64_t count) {
+    return groupedDigits(count) + (count == 1 ? " colour" : " colours");
+}
+
+std::string pictureMisfitPrompt(const TileSetProblem& problem, const std::string& picture,
+                                const std::string& map) {
+    // Appended piece by piece: GCC 12 takes "(" + std::to_string(...) for an overlapping copy.
+    std::string pixel(1, '(');
+    pixel += std::to_string(problem.x);
+    pixel += ", ";
+    pixel += std::to_string(problem.y);
+    pixel += ')';
+    switch (problem.kind) {
+    case TileSetRefusal::Unreadable:
+        return "The picture " + picture + " cannot be read: " + problem.reason +
+               ". Save it again as a BMP or PNG picture.";
+    case TileSetRefusal::OtherSize: {
+        const std::string size =
+            std::to_string(problem.mapWidth) + " x " + std::to_string(problem.mapHeight);
+        return "The picture " + picture + " is " + std::to_string(problem.width) + " x " +
+               std::to_string(problem.height) + " pixels, but the tile set in the map file " + map +
+               " is " + size + ". Save it at " + size + " pixels.";
+    }
+    case TileSetRefusal::NotOpaque:
+        return "The picture " + picture + " is not fully opaque, first at pixel " + pixel +
+               ", and the tile set has no transparency. Save it without an alpha channel, "
+               "every pixel opaque.";
+    case TileSetRefusal::ColoursMissing: {
+        const std::string entries = groupedDigits(problem.paletteEntries);
+        return "The picture " + picture + " uses " + coloursCount(problem.missingColours) +
+               " that the tile set's palette lacks, first at pixel " + pixel + ". Use only the " +
+               "tile set's " + entries + " colours, or save it as an indexed picture with " +
+               entries + " palette entries.";
+    }
+    case TileSetRefusal::MapLayout:
+        return "The tile set in the map file " + map +
+               " cannot take new pixels: " + problem.reason +
+               ". Only a tile set laid out exactly as the map's, as copied " +
+               "out of it, can be put back.";
+    }
+    return {};
+}
+
 std::string putRefusalPrompt(const PutResult& result, const std::string& tileSet,
                              const std::string& map) {
     const std::string whole = groupedDigits(kTileSetLength);
     switch (result.refusal) {
     case PutRefusal::SameFile:
         return "The tile set " + tileSet + " and the map file " + map + " are the same file.";
-    case PutRefusal::TileSetLength:
-        return "The tile set " + tileSet + " has " + bytesCount(result.length) + ", not the " +
-               whole + " of a map's tile set.";
-    case PutRefusal::TileSetNotBitmap:
-        return "The tile set " + tileSet + " is not a .bmp file: it does not start with \"BM\".";
+    case PutRefusal::PictureTooLarge:
+        return "The picture " + tileSet + " has more than " + bytesCount(kMaxPictureBytes) +
+               ", far more than a tile set's picture needs.";
     case PutRefusal::MapTooShort:
         return "The map file " + map + " has only " + bytesCount(result.length) +
                ", fewer than the " + whole + " of the tile set it starts with.";
@@ -71,10 +114,8 @@ std::string putRefusalPrompt(const PutResult& result, const std::string& tileSet
         return "The map file " + map +
                " does not start with a tile set: its first bytes are not \"BM\", as a .bmp "
                "file's are.";
-    case PutRefusal::LayoutDiffers:
-        return "The tile set " + tileSet + " is not laid out like the one in the map file " + map +
-               ": its " + std::string(result.field) + " is " + std::to_string(result.tileSetValue) +
-               ", the map's is " + std::to_string(result.mapValue) + ".";
+    case PutRefusal::Picture:
+        return pictureMisfitPrompt(result.picture, tileSet, map);
     case PutRefusal::None:
         break;
     }

@@ -177,8 +177,9 @@ TEST(QuillmereTiles, RefusesToPutAMisfitTileSetWithStatusOne) {
 
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "quillmere-tiles: Tiles.BMP -> Map.LVL: The tile set \"Tiles.BMP\" has 100 "
-                       "bytes, not the 49,713 of a map's tile set.\n");
+    EXPECT_EQ(run.err, "quillmere-tiles: Tiles.BMP -> Map.LVL: The picture \"Tiles.BMP\" cannot be "
+                       "read: it is neither a BMP nor a PNG picture: it starts with neither "
+                       "\"BM\" nor the PNG signature. Save it again as a BMP or PNG picture.\n");
     EXPECT_EQ(readFile(folder / "Map.LVL"), map);
 }
 

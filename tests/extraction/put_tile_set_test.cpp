@@ -1,4 +1,5 @@
 #include "named_rows.h"
+#include "picture_files.h"
 #include "put_tile_set.h"
 #include "result_wording.h"
 #include "temp_folder.h"
@@ -10,8 +11,12 @@
 namespace quillmere {
 namespace {
 
+using testing::bmpOf;
+using testing::BmpOptions;
 using testing::Bytes;
 using testing::patternBytes;
+using testing::PixelGrid;
+using testing::pngOf;
 using testing::readFile;
 using testing::rowName;
 using testing::TempFolder;
@@ -38,6 +43,40 @@ Bytes sampleMap(unsigned seed) {
     setField(map, 28, 2, 24);
     setField(map, 30, 4, 0);
     return map;
+}
+
+// A map whose tile set has 8 bits per pixel: 256 palette entries, the 8 colours of a
+// PixelGrid's first and entry 200 again as entry 1, then the pixels and unused bytes.
+constexpr std::size_t kIndexedPixels = 54 + 256 * 4;
+Bytes indexedMap(unsigned seed) {
+    Bytes map = sampleMap(seed);
+    setField(map, 10, 4, kIndexedPixels);
+    setField(map, 28, 2, 8);
+    setField(map, 46, 4, 0);
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        const Colour c =
+            i < 8 ? PixelGrid::primary(i)
+                  : Colour{std::uint8_t(i), std::uint8_t(i / 2), std::uint8_t(255 - i), 255};
+        const Colour shown = i == 200 ? PixelGrid::primary(1) : c;
+        setField(map, 54 + 4 * i, 3,
+                 std::uint32_t{shown.red} << 16 | std::uint32_t{shown.green} << 8 | shown.blue);
+    }
+    return map;
+}
+
+// The picture a map's tile set shows, read from its bytes: 24 bits or 8, 128 x 128, bottom-up.
+PixelGrid pixelsOf(const Bytes& map) {
+    const std::size_t offset = map[10] | std::size_t{map[11]} << 8;
+    const bool indexed = map[28] == 8;
+    PixelGrid grid{128, 128, {}};
+    for (std::size_t y = 0; y < 128; ++y)
+        for (std::size_t x = 0; x < 128; ++x) {
+            std::size_t at = offset + (127 - y) * 128 * (indexed ? 1 : 3) + x * (indexed ? 1 : 3);
+            if (indexed)
+                at = 54 + 4 * std::size_t{map[at]};
+            grid.pixels.push_back({map[at + 2], map[at + 1], map[at], 255});
+        }
+    return grid;
 }
 
 // The map's tile set with its palette and pixels edited, the rest of its header kept.
@@ -149,45 +188,92 @@ TEST_P(PutTileSetRefusals, NameTheMismatchAndLeaveBothFilesAlone) {
 }
 
 const RefusalCase kRefusals[] = {
-    {"tile_set_one_byte_short", [](Scene& s) { s.tileSet.pop_back(); },
-     "The tile set \"T\" has 49,712 bytes, not the 49,713 of a map's tile set."},
-    {"tile_set_one_byte_long", [](Scene& s) { s.tileSet.push_back(0); },
-     "The tile set \"T\" has 49,714 bytes, not the 49,713 of a map's tile set."},
-    {"tile_set_empty", [](Scene& s) { s.tileSet.clear(); },
-     "The tile set \"T\" has 0 bytes, not the 49,713 of a map's tile set."},
-    {"tile_set_not_a_bitmap", [](Scene& s) { s.tileSet[1] = 'X'; },
-     "The tile set \"T\" is not a .bmp file: it does not start with \"BM\"."},
-    {"map_shorter_than_a_tile_set", [](Scene& s) { s.map.resize(kTileSetLength - 1); },
-     "The map file \"M\" has only 49,712 bytes, fewer than the 49,713 of the tile set it "
-     "starts with."},
+    {"picture_empty", [](Scene& s) { s.tileSet.clear(); },
+     "The picture \"T\" cannot be read: it is neither a BMP nor a PNG picture: it starts with "
+     "neither \"BM\" nor the PNG signature. Save it again as a BMP or PNG picture."},
+    {"picture_too_large", [](Scene& s) { s.tileSet.resize(kMaxPictureBytes + 1); },
+     "The picture \"T\" has more than 16,777,216 bytes, far more than a tile set's picture "
+     "needs."},
+    {"bmp_header_cut_short", [](Scene& s) { s.tileSet.resize(30); },
+     "The picture \"T\" cannot be read: its BMP header is cut short. Save it again as a BMP or "
+     "PNG picture."},
+    {"bmp_one_byte_short", [](Scene& s) { s.tileSet.pop_back(); },
+     "The picture \"T\" cannot be read: it is cut short: its header claims 128 x 128 pixels of "
+     "24 bits, 49,152 bytes, but only 49,151 follow its pixel data offset. Save it again as a "
+     "BMP or PNG picture."},
+    {"bmp_claims_more_pixels_than_it_has",
+     [](Scene& s) {
+         s.tileSet = bmpOf(PixelGrid::tiles(128, 128), {});
+         setField(s.tileSet, 22, 4, 200);
+     },
+     "The picture \"T\" cannot be read: it is cut short: its header claims 128 x 200 pixels of "
+     "24 bits, 76,800 bytes, but only 49,152 follow its pixel data offset. Save it again as a "
+     "BMP or PNG picture."},
+    {"bmp_with_two_planes", [](Scene& s) { setField(s.tileSet, 26, 2, 2); },
+     "The picture \"T\" cannot be read: its header gives it 2 planes, where a BMP has 1. Save "
+     "it again as a BMP or PNG picture."},
+    {"bmp_pixel_past_its_palette", [](Scene& s) { setField(s.tileSet, 28, 2, 8); },
+     "The picture \"T\" cannot be read: its pixel (6, 0) uses palette entry 216, but its "
+     "palette has only 126 entries. Save it again as a BMP or PNG picture."},
+    {"bmp_rle8_of_24_bits", [](Scene& s) { setField(s.tileSet, 30, 4, 1); },
+     "The picture \"T\" cannot be read: its pixels are stored in a way this program does not "
+     "read (24 bits per pixel, compression 1); it reads 1, 4, 8, 16, 24 and 32 bits, "
+     "uncompressed, bit fields, RLE4 and RLE8, with RLE rows bottom-up. Save it again as a BMP "
+     "or PNG picture."},
+    {"png_with_a_bad_crc",
+     [](Scene& s) {
+         s.tileSet = pngOf(PixelGrid::tiles(128, 128), 2);
+         s.tileSet[100] ^= 1;
+     },
+     "The picture \"T\" cannot be read: its PNG chunk \"IDAT\" fails its CRC check: the file "
+     "is damaged. Save it again as a BMP or PNG picture."},
+    {"another_size", [](Scene& s) { s.tileSet = bmpOf(PixelGrid::tiles(64, 32), {}); },
+     "The picture \"T\" is 64 x 32 pixels, but the tile set in the map file \"M\" is 128 x 128. "
+     "Save it at 128 x 128 pixels."},
+    {"bmp_not_opaque",
+     [](Scene& s) {
+         PixelGrid grid = PixelGrid::tiles(128, 128);
+         s.tileSet = bmpOf(grid, {56, 32, 3});
+         setField(s.tileSet, 66, 4, 0xFF000000); // an alpha mask; its bits are 0 but one pixel's
+         s.tileSet[s.tileSet.size() - 1] = 0x80;
+     },
+     "The picture \"T\" is not fully opaque, first at pixel (0, 0), and the tile set has no "
+     "transparency. Save it without an alpha channel, every pixel opaque."},
+    {"not_opaque",
+     [](Scene& s) {
+         PixelGrid grid = PixelGrid::tiles(128, 128);
+         grid.at(3, 2).alpha = 254;
+         s.tileSet = pngOf(grid, 6);
+     },
+     "The picture \"T\" is not fully opaque, first at pixel (3, 2), and the tile set has no "
+     "transparency. Save it without an alpha channel, every pixel opaque."},
+    {"colours_the_palette_lacks",
+     [](Scene& s) {
+         s.map = indexedMap(1);
+         PixelGrid grid = pixelsOf(s.map);
+         grid.at(4, 1) = {1, 2, 3, 255};
+         grid.at(9, 9) = {1, 2, 4, 255};
+         grid.at(2, 9) = {1, 2, 3, 255};
+         s.tileSet = pngOf(grid, 2);
+     },
+     "The picture \"T\" uses 2 colours that the tile set's palette lacks, first at pixel (4, 1). "
+     "Use only the tile set's 256 colours, or save it as an indexed picture with 256 palette "
+     "entries."},
     {"map_not_starting_with_a_bitmap", [](Scene& s) { s.map[0] = 'b'; },
      "The map file \"M\" does not start with a tile set: its first bytes are not \"BM\", as "
      "a .bmp file's are."},
-    {"other_file_size", [](Scene& s) { setField(s.tileSet, 2, 4, 49714); },
-     "The tile set \"T\" is not laid out like the one in the map file \"M\": its file size "
-     "is 49714, the map's is 49713."},
-    {"other_pixel_data_offset", [](Scene& s) { setField(s.tileSet, 10, 4, 54); },
-     "The tile set \"T\" is not laid out like the one in the map file \"M\": its pixel data "
-     "offset is 54, the map's is 561."},
-    {"other_header_size", [](Scene& s) { setField(s.tileSet, 14, 4, 124); },
-     "The tile set \"T\" is not laid out like the one in the map file \"M\": its header "
-     "size is 124, the map's is 40."},
-    {"other_width", [](Scene& s) { setField(s.tileSet, 18, 4, 64); },
-     "The tile set \"T\" is not laid out like the one in the map file \"M\": its width is "
-     "64, the map's is 128."},
-    {"other_height_top_down",
-     [](Scene& s) { setField(s.tileSet, 22, 4, static_cast<std::uint32_t>(-128)); },
-     "The tile set \"T\" is not laid out like the one in the map file \"M\": its height is "
-     "-128, the map's is 128."},
-    {"other_planes", [](Scene& s) { setField(s.tileSet, 26, 2, 2); },
-     "The tile set \"T\" is not laid out like the one in the map file \"M\": its planes is "
-     "2, the map's is 1."},
-    {"other_bits_per_pixel", [](Scene& s) { setField(s.tileSet, 28, 2, 8); },
-     "The tile set \"T\" is not laid out like the one in the map file \"M\": its bits per "
-     "pixel is 8, the map's is 24."},
-    {"other_compression", [](Scene& s) { setField(s.tileSet, 30, 4, 1); },
-     "The tile set \"T\" is not laid out like the one in the map file \"M\": its "
-     "compression is 1, the map's is 0."},
+    {"map_shorter_than_a_tile_set", [](Scene& s) { s.map.resize(kTileSetLength - 1); },
+     "The map file \"M\" has only 49,712 bytes, fewer than the 49,713 of the tile set it "
+     "starts with."},
+    {"map_tile_set_rle_compressed",
+     [](Scene& s) {
+         setField(s.map, 28, 2, 8);
+         setField(s.map, 30, 4, 1);
+         s.tileSet = pngOf(PixelGrid::tiles(128, 128), 2);
+     },
+     "The tile set in the map file \"M\" cannot take new pixels: its pixels are RLE-compressed, "
+     "and changed pixels would change their length. Only a tile set laid out exactly as the "
+     "map's, as copied out of it, can be put back."},
     {"same_path", [](Scene& s) { s.tileSetPath = s.mapPath; },
      "The tile set \"T\" and the map file \"M\" are the same file."},
     {"same_file_by_a_hard_link", [](Scene& s) { s.tileSetIsTheMapsHardLink = true; },
@@ -196,6 +282,113 @@ const RefusalCase kRefusals[] = {
 
 INSTANTIATE_TEST_SUITE_P(Refusals, PutTileSetRefusals, ::testing::ValuesIn(kRefusals),
                          rowName<RefusalCase>);
+
+struct PictureCase {
+    std::string name;
+    bool intoIndexedMap = false;
+    unsigned colours = 8;
+    std::function<Bytes(const PixelGrid&)> write;
+    QUILLMERE_PRINTS_ROW_NAME(PictureCase)
+};
+
+class PutTileSetPictures : public ::testing::TestWithParam<PictureCase> {};
+
+TEST_P(PutTileSetPictures, WritesThePixelsIntoTheMapsLayoutAndKeepsEveryOtherByte) {
+    const PictureCase& row = GetParam();
+    Scene scene;
+    if (row.intoIndexedMap)
+        scene.map = indexedMap(5);
+    const PixelGrid grid = PixelGrid::tiles(128, 128, row.colours);
+    scene.tileSet = row.write(grid);
+    scene.writeFiles();
+
+    const PutResult result = PutTileSet(scene.tileSetPath, scene.mapPath);
+
+    ASSERT_EQ(result.outcome, PutOutcome::Complete) << describePut(result, "T", "M");
+    const Bytes after = readFile(scene.mapPath);
+    ASSERT_EQ(after.size(), scene.map.size());
+    EXPECT_EQ(pixelsOf(after).pixels, grid.pixels);
+    const std::size_t start = row.intoIndexedMap ? kIndexedPixels : kTileSetLength - 128 * 128 * 3;
+    const std::size_t end = start + 128 * 128 * (row.intoIndexedMap ? 1 : 3);
+    EXPECT_TRUE(std::equal(after.begin(), after.begin() + start, scene.map.begin()))
+        << "the header, palette and gap stay";
+    EXPECT_TRUE(std::equal(after.begin() + end, after.end(), scene.map.begin() + end))
+        << "the bytes after the pixels and the level data stay";
+}
+
+std::vector<PictureCase> pictureCases() {
+    auto bmp = [](BmpOptions options) {
+        return [options](const PixelGrid& grid) { return bmpOf(grid, options); };
+    };
+    auto png = [](int colourType) {
+        return [colourType](const PixelGrid& grid) { return pngOf(grid, colourType); };
+    };
+    const std::vector<PictureCase> pictures = {
+        {"bmp_12_byte_header_8_bits", false, 8, bmp({12, 8})},
+        {"bmp_12_byte_header_24_bits", false, 8, bmp({12, 24})},
+        {"bmp_1_bit", false, 2, bmp({40, 1})},
+        {"bmp_4_bits", false, 8, bmp({40, 4})},
+        {"bmp_8_bits", false, 8, bmp({40, 8})},
+        {"bmp_16_bits", false, 8, bmp({40, 16})},
+        {"bmp_16_bits_bit_fields", false, 8, bmp({40, 16, 3})},
+        {"bmp_24_bits_top_down", false, 8, bmp({40, 24, 0, true})},
+        {"bmp_32_bits", false, 8, bmp({40, 32})},
+        {"bmp_32_bits_bit_fields", false, 8, bmp({40, 32, 3})},
+        {"bmp_rle8", false, 8, bmp({40, 8, 1})},
+        {"bmp_rle4", false, 8, bmp({40, 4, 2})},
+        {"bmp_52_byte_header_32_bits", false, 8, bmp({52, 32, 3})},
+        {"bmp_56_byte_header_16_bits", false, 8, bmp({56, 16, 3})},
+        {"bmp_32_bits_alpha_mask_all_zero", false, 8,
+         [](const PixelGrid& grid) {
+             Bytes picture = bmpOf(grid, {56, 32, 3});
+             setField(picture, 66, 4, 0xFF000000);
+             return picture;
+         }},
+        {"bmp_108_byte_header_24_bits", false, 8, bmp({108, 24})},
+        {"bmp_124_byte_header_8_bits_top_down", false, 8, bmp({124, 8, 0, true})},
+        {"png_rgb", false, 8, png(2)},
+        {"png_palette", false, 8, png(3)},
+        {"png_rgba_opaque", false, 8, png(6)},
+    };
+    std::vector<PictureCase> rows;
+    for (const bool indexed : {false, true})
+        for (PictureCase row : pictures) {
+            row.name += indexed ? "_into_8_bits" : "_into_24_bits";
+            row.intoIndexedMap = indexed;
+            rows.push_back(row);
+        }
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Pictures, PutTileSetPictures, ::testing::ValuesIn(pictureCases()),
+                         rowName<PictureCase>);
+
+TEST(PutTileSet, AnUneditedPictureInAnotherLayoutPutsBackEveryByteAsItWas) {
+    for (const Bytes& map : {sampleMap(7), indexedMap(7)}) {
+        Scene scene;
+        scene.map = map;
+        scene.tileSet = pngOf(pixelsOf(map), 2); // entry 200 repeats entry 1: its pixels stay
+        scene.writeFiles();
+        EXPECT_EQ(PutTileSet(scene.tileSetPath, scene.mapPath).outcome, PutOutcome::Complete);
+        EXPECT_EQ(readFile(scene.mapPath), map);
+    }
+}
+
+TEST(PutTileSet, AnIndexedPictureWithTheMapsNumberOfEntriesIsAPaletteEdit) {
+    Scene scene;
+    scene.map = indexedMap(8);
+    // The map's tile set without its unused end: another length, so decoded, not copied.
+    scene.tileSet.assign(scene.map.begin(), scene.map.begin() + kIndexedPixels + 128 * 128);
+    setField(scene.tileSet, 54 + 4 * 3, 3, 0x090807);
+    scene.writeFiles();
+
+    const PutResult result = PutTileSet(scene.tileSetPath, scene.mapPath);
+
+    EXPECT_EQ(result.outcome, PutOutcome::Complete) << describePut(result, "T", "M");
+    Bytes expected = scene.map;
+    setField(expected, 54 + 4 * 3, 3, 0x090807);
+    EXPECT_EQ(readFile(scene.mapPath), expected);
+}
 
 struct ChangeCase {
     const char* name;

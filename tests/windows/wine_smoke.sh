@@ -7,6 +7,7 @@ wine=$1
 tiles=$2
 sample_map=$3
 console_screen=$4 # runs a command in a console of its own and saves what the console shows
+pictures=$(cd "$(dirname "$0")/pictures" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -45,6 +46,27 @@ grep -q "map file itself" err.txt || fail "same file not refused: $(cat err.txt)
 cmp -s <(head -c 49713 Map.LVL) expected.BMP && [ "$(stat -c %s Map.LVL)" -gt 49713 ] ||
     fail "the map was changed"
 echo "failures: ok"
+
+# Pictures as ImageMagick, Pillow and netpbm saved the sample tile set with the pixel (5, 7) made
+# the colour of (20, 40): only that pixel's bytes change, in a 24-bit and in an 8-bit map.
+"$wine" "$sample_map" --8-bit Map8.LVL <"$work/empty"
+cp "$pictures"/* .
+put_back() { # picture map expected-cmp-l
+    cp "$2" Edited.LVL
+    run 0 out.txt err.txt --put "$1" Edited.LVL
+    [ "$(cmp -l "$2" Edited.LVL | tr -s ' \n' ' ')" = "$3" ] ||
+        fail "$1 into $2: $(cmp -l "$2" Edited.LVL | head -5)"
+}
+for picture in imagemagick_palette.png imagemagick_rle8.bmp pillow_rgb.png; do
+    put_back "$picture" Map.LVL "46657 0 60 46658 231 124 46659 114 314 "
+    put_back "$picture" Map8.LVL "16444 1 56 "
+done
+cp Map.LVL Edited.LVL
+run 1 out.txt err.txt --put netpbm_16x16.bmp Edited.LVL
+grep -q "is 16 x 16 pixels, but the tile set in the map file \"Edited.LVL\" is 128 x 128. Save it at 128 x 128 pixels." err.txt ||
+    fail "no size refusal: $(cat err.txt)"
+cmp -s Map.LVL Edited.LVL || fail "a refused picture changed the map"
+echo "pictures put back: ok"
 
 run 2 out.txt err.txt --frobnicate
 grep -q "unknown option" err.txt || fail "no usage error"
