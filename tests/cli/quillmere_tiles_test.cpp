@@ -171,7 +171,8 @@ TEST(QuillmereTiles, RefusesToPutAMisfitTileSetWithStatusOne) {
     TempFolder folder;
     const Bytes map = mapWithTileSet(60000, 12);
     writeFile(folder / "Map.LVL", map);
-    writeFile(folder / "Tiles.BMP", patternBytes(100, 13));
+    const std::string text = "Not a picture at all.\n";
+    writeFile(folder / "Tiles.BMP", Bytes(text.begin(), text.end()));
 
     const auto run = tiles({"--put", "Tiles.BMP", "Map.LVL"}, folder);
 
