@@ -2,9 +2,12 @@
 // through least::convert, and the output folder flushed once at the end. The arguments are
 // used where they lie, so that its memory is the floor for the same argument list.
 //
-// least-safe-copy MAP OUTPUT
-// least-safe-copy [-j THREADS] -d DIR MAP...    (DIR/NAME.BMP, THREADS at once, 8 unless given)
-// least-safe-copy -u DEPTH -d DIR MAP...        (the same through io_uring, DEPTH maps at once)
+// least-safe-copy [-s] MAP OUTPUT
+// least-safe-copy [-s] [-j THREADS] -d DIR MAP...  (DIR/NAME.BMP, THREADS at once, 8 unless given)
+// least-safe-copy -u DEPTH -d DIR MAP...           (the same through io_uring, DEPTH maps at once)
+//
+// Each old output is held open across its rename, as quillmere-tiles holds it; -s leaves it
+// unheld, the straw man whose renames release the old blocks under the folder's lock.
 
 #include "least_sequence.h"
 
@@ -29,6 +32,7 @@ constexpr int kDefaultThreads = 8;
 constexpr std::size_t kMaxFileName = 255;
 
 std::atomic<bool> anyFailed{false};
+least::OldOutput oldOutput = least::OldOutput::Held;
 
 void complain(const char* step, const char* path) {
     std::fprintf(stderr, "least-safe-copy: %s: %s: %s\n", path, step, std::strerror(errno));
@@ -45,7 +49,7 @@ int openFolder(const char* path) {
 }
 
 void convert(const char* map, int folder, const char* output) {
-    if (const char* failed = least::convert(map, folder, output))
+    if (const char* failed = least::convert(map, folder, output, oldOutput))
         complain(failed, map);
 }
 
@@ -136,6 +140,8 @@ public:
             io_uring_cqe_seen(&ring_, completion);
             if (--slot.pending == 0) {
                 ::close(slot.fd);
+                if (slot.old >= 0)
+                    ::close(slot.old);
                 inFlight -= 1 - start(slot);
                 io_uring_submit(&ring_);
             }
@@ -150,7 +156,7 @@ private:
         char tileSet[least::kTileSetLength];
         char temporary[32];
         char output[kMaxFileName + 1];
-        int fd = -1, map = -1, pending = 0;
+        int fd = -1, old = -1, map = -1, pending = 0;
         bool failed = false;
     };
 
@@ -170,6 +176,7 @@ private:
             }
             std::snprintf(slot.temporary, sizeof slot.temporary, ".least.%d.part", slot.fd);
             outputName(maps_[slot.map], slot.output);
+            slot.old = least::holdOldOutput(folder_, slot.output);
             const auto base = static_cast<std::uint64_t>(&slot - slots_.data()) * kSteps;
             io_uring_sqe* write = io_uring_get_sqe(&ring_);
             io_uring_prep_write(write, slot.fd, slot.tileSet, sizeof slot.tileSet, 0);
@@ -206,7 +213,10 @@ int main(int argc, char** argv) {
     int depth = 0;
     int at = 1;
     for (; at + 1 < argc; at += 2) {
-        if (std::strcmp(argv[at], "-j") == 0)
+        if (std::strcmp(argv[at], "-s") == 0) {
+            oldOutput = least::OldOutput::NotHeld;
+            --at; // takes no value
+        } else if (std::strcmp(argv[at], "-j") == 0)
             threads = std::atoi(argv[at + 1]);
         else if (std::strcmp(argv[at], "-d") == 0)
             folder = argv[at + 1];
@@ -228,8 +238,8 @@ int main(int argc, char** argv) {
         return many(threads, folder, argv + at, argc - at);
     if (folder == nullptr && argc - at == 2)
         return one(argv[at], argv[at + 1]);
-    std::fputs("usage: least-safe-copy MAP OUTPUT\n"
-               "       least-safe-copy [-j THREADS] -d DIR MAP...\n",
+    std::fputs("usage: least-safe-copy [-s] MAP OUTPUT\n"
+               "       least-safe-copy [-s] [-j THREADS] -d DIR MAP...\n",
                stderr);
     return 2;
 }

@@ -33,7 +33,12 @@ const char* read(const char* map, char (&tileSet)[kTileSetLength]) {
     return nullptr;
 }
 
-const char* convert(const char* map, int folder, const char* output) {
+int holdOldOutput(int folder, const char* output) {
+    // O_PATH: the least open that keeps the file alive, with no access of its own.
+    return ::openat(folder, output, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+}
+
+const char* convert(const char* map, int folder, const char* output, OldOutput old) {
     char tileSet[kTileSetLength];
     if (const char* failed = read(map, tileSet))
         return failed;
@@ -51,8 +56,13 @@ const char* convert(const char* map, int folder, const char* output) {
         failed = "fdatasync";
     else if (!name(out, folder, temporary))
         failed = "linkat";
-    else if (::renameat(folder, temporary, folder, output) != 0)
-        failed = "renameat";
+    else {
+        const int held = old == OldOutput::Held ? holdOldOutput(folder, output) : -1;
+        if (::renameat(folder, temporary, folder, output) != 0)
+            failed = "renameat";
+        if (held >= 0)
+            ::close(held);
+    }
     ::close(out);
     return failed;
 }
