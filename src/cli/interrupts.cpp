@@ -1,7 +1,7 @@
 #include "interrupts.h"
 
-#include "file_layer.h"
 #include "report_buffer.h"
+#include "temporaries_in_flight.h"
 
 #include <atomic>
 #include <string>
@@ -21,6 +21,13 @@
 #endif
 
 namespace quillmere::cli {
+namespace {
+
+// How long an interrupt waits for another thread's temporary in the middle of being made or
+// renamed.
+constexpr int kTemporariesPatienceMs = 200;
+
+} // namespace
 
 #ifndef _WIN32
 
@@ -55,7 +62,7 @@ InterruptWatch::InterruptWatch(bool progressLineShown, ReportBuffer& reports) {
         }
         if (stopping.load())
             return;
-        files::abandonTemporaries();
+        files::removeTemporariesInFlight(kTemporariesPatienceMs);
         reports.flushWholeLines();
         std::string line = progressLineShown ? "\r\033[K" : "";
         line += "quillmere-tiles: interrupted by ";
@@ -133,7 +140,7 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     default:
         return FALSE;
     }
-    files::abandonTemporaries();
+    files::removeTemporariesInFlight(kTemporariesPatienceMs);
     if (ReportBuffer* reports = reportsOfTheRun.load())
         reports->flushWholeLines();
     std::string line(progressLine.load() ? clearLineText() : std::string_view());
@@ -145,6 +152,7 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
                 &written, nullptr);
     restoreConsole();
     stopOtherThreads();
+    files::closeTemporariesInFlight();
     ::TerminateProcess(::GetCurrentProcess(), status);
     return TRUE;
 }
