@@ -51,7 +51,7 @@ private:
         std::memcpy(text_ + size_, piece.data(), taken);
         size_ += taken;
     }
-    char text_[512];
+    char text_[2048]; // room for a classic console's line of spaces
     std::size_t size_ = 0;
 };
 
@@ -121,8 +121,7 @@ InterruptWatch::InterruptWatch(bool progressLineShown, ReportBuffer& reports) {
         ::sigaction(signal, &action, nullptr);
 }
 
-// The run is over: its reports go out as usual, and an interrupt now ends it as it ends any
-// program.
+// The run and its reports are done: an interrupt now ends the program as it ends any.
 InterruptWatch::~InterruptWatch() {
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
