@@ -1,10 +1,13 @@
 #include "interrupts.h"
 
-#include "file_layer.h"
+#include "command_line.h"
 #include "report_buffer.h"
+#include "temporaries_in_flight.h"
 
+#include <algorithm>
 #include <atomic>
-#include <string>
+#include <cstring>
+#include <string_view>
 
 #ifdef _WIN32
 #include "windows_console.h"
@@ -14,73 +17,127 @@
 #include <tlhelp32.h>
 #else
 #include <csignal>
-#include <cstring>
-#include <pthread.h>
-#include <thread>
+#include <ctime>
 #include <unistd.h>
 #endif
 
 namespace quillmere::cli {
+namespace {
+
+// How long the interrupt waits for another thread's temporary in the middle of being made or
+// renamed, and for each standard stream to take its last lines: well within the second.
+constexpr int kTemporariesPatienceMs = 200;
+constexpr int kStreamPatienceMs = 100;
+
+std::atomic<bool> progressLine{false};
+std::atomic<ReportBuffer*> reportsOfTheRun{nullptr};
+// 0 until an interrupt ends the run; then the status it ends with.
+std::atomic<int> endingStatus{0};
+
+// The last line, composed without allocating: "quillmere-tiles: interrupted by SIGINT; every
+// output is whole, as it was or converted."
+class InterruptLine {
+public:
+    InterruptLine(std::string_view clearLine, std::string_view cause) {
+        add(clearLine);
+        add(kProgramName);
+        add(": interrupted by ");
+        add(cause);
+        add("; every output is whole, as it was or converted.\n");
+    }
+    std::string_view text() const { return {text_, size_}; }
+
+private:
+    void add(std::string_view piece) {
+        const std::size_t taken = std::min(piece.size(), sizeof text_ - size_);
+        std::memcpy(text_ + size_, piece.data(), taken);
+        size_ += taken;
+    }
+    char text_[2048]; // room for a classic console's line of spaces
+    std::size_t size_ = 0;
+};
+
+// What every interrupt does before the process ends; safe in a signal handler.
+void leaveEverythingWhole(std::string_view clearLine, std::string_view cause, int errors) {
+    files::removeTemporariesInFlight(kTemporariesPatienceMs);
+    if (ReportBuffer* reports = reportsOfTheRun.load())
+        reports->writeWholeLinesNow(kStreamPatienceMs);
+    writeWithin(errors, InterruptLine(progressLine.load() ? clearLine : "", cause).text(),
+                kStreamPatienceMs);
+}
+
+} // namespace
 
 #ifndef _WIN32
 
 namespace {
 
-void writeAll(const std::string& text) {
-    for (std::size_t at = 0; at < text.size();) {
-        const ssize_t written = ::write(STDERR_FILENO, text.data() + at, text.size() - at);
-        if (written <= 0)
-            return;
-        at += static_cast<std::size_t>(written);
-    }
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+// Should a step of the interrupt itself hang (a file system that no longer answers), the run
+// still ends in time, with the same status.
+constexpr long kWatchdogMs = 900;
+timer_t watchdog;
+bool watchdogReady = false;
+
+void endNow(int) {
+    ::_exit(endingStatus.load());
 }
 
-constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
-std::atomic<bool> stopping{false};
+void onInterrupt(int signal) {
+    int running = 0;
+    if (!endingStatus.compare_exchange_strong(running, 128 + signal))
+        for (;;) // another thread is ending the run already
+            ::pause();
+    if (watchdogReady) {
+        itimerspec due{};
+        due.it_value.tv_nsec = kWatchdogMs * 1000000;
+        ::timer_settime(watchdog, 0, &due, nullptr);
+    }
+    leaveEverythingWhole("\r\033[K",
+                         signal == SIGINT    ? "SIGINT"
+                         : signal == SIGTERM ? "SIGTERM"
+                                             : "SIGHUP",
+                         STDERR_FILENO);
+    ::_exit(128 + signal);
+}
 
 } // namespace
 
-// The signals are blocked in every thread and taken by one that waits for them, so what runs on
-// an interrupt is ordinary code: it may take the locks the writers take.
+// A handler, not a thread that waits for the signals: a single conversion starts no thread, and
+// nothing the handler does waits for a lock or for a stream.
 InterruptWatch::InterruptWatch(bool progressLineShown, ReportBuffer& reports) {
-    sigset_t interrupts;
-    sigemptyset(&interrupts);
+    progressLine.store(progressLineShown);
+    reportsOfTheRun.store(&reports);
+    sigevent whenDue{};
+    whenDue.sigev_notify = SIGEV_SIGNAL;
+    whenDue.sigev_signo = SIGALRM;
+    watchdogReady = ::timer_create(CLOCK_MONOTONIC, &whenDue, &watchdog) == 0;
+    struct sigaction action {};
+    action.sa_handler = endNow;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGALRM, &action, nullptr);
+    action.sa_handler = onInterrupt;
     for (const int signal : kInterrupts)
-        sigaddset(&interrupts, signal);
-    if (pthread_sigmask(SIG_BLOCK, &interrupts, nullptr) != 0)
-        return;
-    watcher_ = std::thread([interrupts, progressLineShown, &reports] {
-        int signal = 0;
-        while (sigwait(&interrupts, &signal) != 0) {
-        }
-        if (stopping.load())
-            return;
-        files::abandonTemporaries();
-        reports.flushWholeLines();
-        std::string line = progressLineShown ? "\r\033[K" : "";
-        line += "quillmere-tiles: interrupted by ";
-        line += signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP";
-        line += "; every output is whole, as it was or converted.\n";
-        writeAll(line);
-        ::_exit(128 + signal);
-    });
+        sigaddset(&action.sa_mask, signal);
+    for (const int signal : kInterrupts)
+        ::sigaction(signal, &action, nullptr);
 }
 
-// The run is over: the watcher is woken with a signal of its own set and told to end.
+// The run and its reports are done: an interrupt now ends the program as it ends any.
 InterruptWatch::~InterruptWatch() {
-    if (!watcher_.joinable())
-        return;
-    stopping.store(true);
-    pthread_kill(watcher_.native_handle(), SIGTERM);
-    watcher_.join();
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : kInterrupts)
+        ::sigaction(signal, &action, nullptr);
+    reportsOfTheRun.store(nullptr);
+    if (watchdogReady)
+        ::timer_delete(watchdog);
 }
 
 #else
 
 namespace {
-
-std::atomic<bool> progressLine{false};
-std::atomic<ReportBuffer*> reportsOfTheRun{nullptr};
 
 // Stops every other thread of the process where it may be stopped, before the process ends: a
 // thread ended inside a system call can leave a lock taken that the ending then waits for
@@ -111,10 +168,10 @@ void stopOtherThreads() {
     ::CloseHandle(snapshot);
 }
 
-// Windows runs this on a thread of its own, which may take the locks the writers take.
+// Windows runs this on a thread of its own.
 BOOL WINAPI onConsoleEvent(DWORD event) {
-    const char* cause = nullptr;
-    UINT status = 0;
+    std::string_view cause;
+    int status = 0;
     switch (event) {
     case CTRL_C_EVENT:
         cause = "Ctrl+C";
@@ -133,18 +190,13 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     default:
         return FALSE;
     }
-    files::abandonTemporaries();
-    if (ReportBuffer* reports = reportsOfTheRun.load())
-        reports->flushWholeLines();
-    std::string line(progressLine.load() ? clearLineText() : std::string_view());
-    line += "quillmere-tiles: interrupted by ";
-    line += cause;
-    line += "; every output is whole, as it was or converted.\n";
-    DWORD written = 0;
-    ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()),
-                &written, nullptr);
+    int running = 0;
+    if (!endingStatus.compare_exchange_strong(running, status))
+        ::Sleep(INFINITE); // another event is ending the run already
+    leaveEverythingWhole(clearLineText(), cause, 2);
     stopOtherThreads();
-    ::TerminateProcess(::GetCurrentProcess(), status);
+    files::closeTemporariesInFlight();
+    ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(status));
     return TRUE;
 }
 

@@ -1,25 +1,21 @@
 #pragma once
 
-#include <thread>
-
 namespace quillmere::cli {
 
 class ReportBuffer;
 
-// While it lives, an interrupt ends the run cleanly: SIGINT, SIGTERM and SIGHUP, or Ctrl+C and
-// closing the console on Windows. The temporary files in flight are removed, one line says why
-// the run stopped, and the process exits with 128 plus the signal's number (130, 143, 129).
-// The whole lines already written to `reports` go out first: what finished is not left unsaid.
-// Made before any other thread starts.
+// While it lives, an interrupt ends the run within a second, whatever standard output and error
+// are doing: SIGINT, SIGTERM and SIGHUP, or Ctrl+C and closing the console on Windows. The
+// temporary files in flight are removed, the whole lines held in `reports` go out, and one line
+// says why the run stopped, each only if its stream takes it at once; the process exits with 128
+// plus the signal's number (130, 143, 129). No thread is started for it: on POSIX it is a signal
+// handler, on Windows the console's own handler thread. Made before any other thread starts.
 class InterruptWatch {
 public:
     InterruptWatch(bool progressLineShown, ReportBuffer& reports);
     ~InterruptWatch();
     InterruptWatch(const InterruptWatch&) = delete;
     InterruptWatch& operator=(const InterruptWatch&) = delete;
-
-private:
-    std::thread watcher_; // where the system needs one to wait for the interrupt
 };
 
 } // namespace quillmere::cli

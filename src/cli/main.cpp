@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -47,8 +48,10 @@ std::vector<std::string> argumentsOf() {
 // Exit status when every conversion went well but a report could not be written.
 constexpr int kReportLost = 3;
 
+// `watch` is made here for a run that converts, and kept by the caller until its last report
+// is out: an interrupt still ends a run whose final write waits on a full pipe.
 int run(std::span<char*> arguments, quillmere::cli::ReportBuffer& out,
-        quillmere::cli::ReportBuffer& err) {
+        quillmere::cli::ReportBuffer& err, std::optional<quillmere::cli::InterruptWatch>& watch) {
     using namespace quillmere::cli;
     const auto parsed = parseCommandLine(arguments);
     if (const auto* error = std::get_if<UsageError>(&parsed)) {
@@ -71,7 +74,7 @@ int run(std::span<char*> arguments, quillmere::cli::ReportBuffer& out,
         break;
     }
     const bool showProgress = isatty(2) != 0;
-    const InterruptWatch watch(showProgress, out);
+    watch.emplace(showProgress, out);
     return runConversions(invocation, out, err, showProgress);
 }
 
@@ -94,6 +97,7 @@ int main(int argc, char** argv) {
     using quillmere::cli::ReportBuffer;
     ReportBuffer out(1);
     ReportBuffer err(2, true);
+    std::optional<quillmere::cli::InterruptWatch> watch;
 
 #ifdef _WIN32
     (void)argc;
@@ -102,10 +106,11 @@ int main(int argc, char** argv) {
     std::vector<char*> arguments;
     for (auto& argument : utf8)
         arguments.push_back(argument.data());
-    const int status = run(arguments, out, err);
+    const int status = run(arguments, out, err, watch);
 #else
     // Taken where they lie: a batch of many maps makes no copy of its list.
-    const int status = run(std::span(argv + 1, static_cast<std::size_t>(argc - 1)), out, err);
+    const int status =
+        run(std::span(argv + 1, static_cast<std::size_t>(argc - 1)), out, err, watch);
 #endif
     out.flush();
     if (out.failure() != 0)

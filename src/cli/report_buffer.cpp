@@ -2,14 +2,17 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <iterator>
 
 #ifdef _WIN32
 #include "windows_console.h"
 
 #include <io.h>
+#include <windows.h>
 #else
+#include <climits>
+#include <ctime>
+#include <poll.h>
 #include <unistd.h>
 #endif
 
@@ -29,44 +32,51 @@ long writeSome(int descriptor, const char* data, std::size_t size) {
 } // namespace
 
 ReportBuffer& ReportBuffer::operator<<(std::string_view text) {
-    const std::lock_guard lock(mutex_);
     put(text);
     if (eachPiece_)
-        flushHeld(held_);
+        flushHeld(held_.load());
     return *this;
 }
 
+// The bytes below held_ stay as they are until a write of the buffer's own: the interrupt
+// reads them while this thread may go on adding more.
 void ReportBuffer::put(std::string_view text) {
     while (!text.empty()) {
-        if (held_ == sizeof buffer_)
-            flushHeld(held_);
-        const std::size_t taken = std::min(text.size(), sizeof buffer_ - held_);
-        std::copy_n(text.data(), taken, buffer_ + held_);
-        held_ += taken;
+        std::size_t held = held_.load();
+        if (held == sizeof buffer_) {
+            if (writer_.load() == kInterrupt)
+                return; // the run is ending, and nothing more goes out
+            flushHeld(held);
+            held = held_.load();
+        }
+        const std::size_t taken = std::min(text.size(), sizeof buffer_ - held);
+        std::copy_n(text.data(), taken, buffer_ + held);
+        held_.store(held + taken);
         text.remove_prefix(taken);
     }
 }
 
-ReportBuffer& ReportBuffer::operator<<(std::size_t number) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-    return *this << std::string_view(digits, static_cast<std::size_t>(end - digits));
-}
-
 bool ReportBuffer::flush() {
-    const std::lock_guard lock(mutex_);
-    return flushHeld(held_);
+    return flushHeld(held_.load());
 }
 
-void ReportBuffer::flushWholeLines() {
-    const std::lock_guard lock(mutex_);
-    const auto end = std::find(std::make_reverse_iterator(buffer_ + held_),
-                               std::make_reverse_iterator(buffer_), '\n');
-    flushHeld(static_cast<std::size_t>(end.base() - buffer_));
+void ReportBuffer::writeWholeLinesNow(int patienceMs) {
+    int nobody = kNobody;
+    if (!writer_.compare_exchange_strong(nobody, kInterrupt))
+        return;
+    const std::size_t held = held_.load();
+    const char* const end = std::find(std::make_reverse_iterator(buffer_ + held),
+                                      std::make_reverse_iterator(buffer_), '\n')
+                                .base();
+    writeWithin(descriptor_, std::string_view(buffer_, static_cast<std::size_t>(end - buffer_)),
+                patienceMs);
 }
 
 // Writes the first `count` bytes held and keeps the rest.
 bool ReportBuffer::flushHeld(std::size_t count) {
+    int nobody = kNobody;
+    if (!writer_.compare_exchange_strong(nobody, kItself))
+        return false; // taken by the interrupt, which ends the run
     const char* next = buffer_;
     const char* const end = buffer_ + count;
     while (next < end) {
@@ -81,9 +91,92 @@ bool ReportBuffer::flushHeld(std::size_t count) {
         next += written;
     }
     const bool complete = next == end;
-    std::copy(buffer_ + count, buffer_ + held_, buffer_);
-    held_ -= count;
+    const std::size_t held = held_.load();
+    std::copy(buffer_ + count, buffer_ + held, buffer_);
+    held_.store(held - count);
+    writer_.store(kNobody);
     return complete;
 }
+
+#ifdef _WIN32
+
+namespace {
+
+struct WriteJob {
+    HANDLE handle;
+    std::string_view text;
+    std::atomic<bool> done{false};
+};
+
+// Straight to the system, as the C runtime in text mode writes: the runtime's own write would
+// wait for the lock that a write of the run's own thread holds.
+DWORD WINAPI writeJob(void* parameter) {
+    auto& job = *static_cast<WriteJob*>(parameter);
+    std::string_view text = job.text;
+    while (!text.empty()) {
+        const std::size_t line = std::min(text.find('\n'), text.size());
+        DWORD written = 0;
+        if (line > 0 &&
+            !::WriteFile(job.handle, text.data(), static_cast<DWORD>(line), &written, nullptr))
+            return 1;
+        if (line < text.size() && !::WriteFile(job.handle, "\r\n", 2, &written, nullptr))
+            return 1;
+        text.remove_prefix(std::min(line + 1, text.size()));
+    }
+    job.done.store(true);
+    return 0;
+}
+
+} // namespace
+
+// A write to a full pipe waits for its reader: it goes on a thread of its own, which is given up
+// on (its write cancelled where the system can) when it is not done in time.
+bool writeWithin(int descriptor, std::string_view text, int patienceMs) {
+    auto* job = new WriteJob{reinterpret_cast<HANDLE>(::_get_osfhandle(descriptor)), text};
+    const HANDLE thread = ::CreateThread(nullptr, 0, writeJob, job, 0, nullptr);
+    if (thread == nullptr)
+        return false;
+    if (::WaitForSingleObject(thread, static_cast<DWORD>(patienceMs)) != WAIT_OBJECT_0)
+        ::CancelSynchronousIo(thread);
+    ::CloseHandle(thread);
+    return job->done.load(); // the job is left to the process's end: its thread may still run
+}
+
+#else
+
+namespace {
+
+long millisecondsNow() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+} // namespace
+
+// Asks the descriptor first whether it takes more, and then writes no more than a pipe takes
+// whole: a full pipe or a stopped terminal never holds the write.
+bool writeWithin(int descriptor, std::string_view text, int patienceMs) {
+    const long giveUpAt = millisecondsNow() + patienceMs;
+    while (!text.empty()) {
+        pollfd ready{descriptor, POLLOUT, 0};
+        const int polled =
+            ::poll(&ready, 1, static_cast<int>(std::max(0L, giveUpAt - millisecondsNow())));
+        if (polled < 0 && errno == EINTR)
+            continue;
+        if (polled <= 0 || (ready.revents & POLLOUT) == 0)
+            return false;
+        const ssize_t written =
+            ::write(descriptor, text.data(), std::min<std::size_t>(text.size(), PIPE_BUF));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+#endif
 
 } // namespace quillmere::cli

@@ -178,9 +178,4 @@ struct Written {
 Expected<Written> writeAtomically(const std::string& path, std::span<const std::byte> bytes,
                                   const WriteOptions& options = {});
 
-// Removes the temporary files this process has in flight and makes every later attempt to make
-// one fail, for a run about to end on an interrupt. Call from an ordinary thread, not from a
-// signal handler; the process is expected to exit right after.
-void abandonTemporaries();
-
 } // namespace quillmere::files

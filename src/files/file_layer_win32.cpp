@@ -1,11 +1,11 @@
 #include "file_layer.h"
+#include "temporaries_in_flight.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
 #include <aclapi.h>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -24,8 +24,6 @@ constexpr std::size_t kTemporaryStemLength = 200;
 // Another program (a viewer, a virus scanner) may hold the old output open for a moment.
 constexpr int kReplaceAttempts = 20;
 constexpr auto kReplacePause = std::chrono::milliseconds(50);
-// How long an interrupted run waits for its writers to drop their temporaries.
-constexpr auto kAbandonWait = std::chrono::seconds(2);
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
                                   FILE_ATTRIBUTE_ENCRYPTED;
@@ -303,13 +301,9 @@ bool setPendingDelete(HANDLE handle, bool pending) {
                                         sizeof disposition) != 0;
 }
 
-// Temporaries in flight, and the folders this process has already swept. Making a temporary
-// and renaming one hold the lock, so an interrupt's cleanup sees every one of them.
+// The folders this process has already swept.
 struct InFlight {
     std::mutex mutex;
-    std::condition_variable dropped;
-    bool abandoned = false;
-    std::set<HANDLE> temporaries;
     // By identity and path: a folder made anew may get the index of a removed one.
     std::set<std::tuple<std::uint64_t, std::uint64_t, std::wstring>> sweptFolders;
 };
@@ -349,11 +343,9 @@ public:
     ~TemporaryFile() {
         if (!handle_.valid())
             return;
-        std::lock_guard lock(inFlight().mutex);
         setPendingDelete(handle_.get(), true);
-        inFlight().temporaries.erase(handle_.get());
-        handle_ = Handle();
-        inFlight().dropped.notify_all();
+        if (!forgetTemporary(inFlight_))
+            handle_.release(); // the interrupt has taken it, and closes it
     }
 
     HANDLE get() const { return handle_.get(); }
@@ -361,15 +353,19 @@ public:
     // Created open for this process alone, and marked for deletion at once: should the process
     // be killed, Windows removes it when it closes the process's handles.
     DWORD create(const std::wstring& path, DWORD attributes, SECURITY_ATTRIBUTES* security) {
-        std::lock_guard lock(inFlight().mutex);
-        if (inFlight().abandoned)
+        const int slot = beginMaking();
+        if (slot < 0)
             return ERROR_OPERATION_ABORTED;
         Handle handle(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, security, CREATE_NEW,
                                     attributes, nullptr));
-        if (!handle.valid())
-            return ::GetLastError();
+        if (!handle.valid()) {
+            const DWORD error = ::GetLastError();
+            notMade(slot);
+            return error;
+        }
         setPendingDelete(handle.get(), true);
-        inFlight().temporaries.insert(handle.get());
+        made(slot, {reinterpret_cast<std::intptr_t>(handle.get()), {}});
+        inFlight_ = slot;
         handle_ = std::move(handle);
         return ERROR_SUCCESS;
     }
@@ -399,25 +395,28 @@ public:
         rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
         std::memcpy(rename->FileName, target.data(), rename->FileNameLength);
 
-        std::lock_guard lock(inFlight().mutex);
-        if (inFlight().abandoned)
+        if (!beginRenaming(inFlight_))
             return ERROR_OPERATION_ABORTED;
-        if (!setPendingDelete(handle_.get(), false))
-            return ::GetLastError();
+        if (!setPendingDelete(handle_.get(), false)) {
+            const DWORD error = ::GetLastError();
+            renamingDone(inFlight_, false);
+            return error;
+        }
         if (!::SetFileInformationByHandle(handle_.get(), FileRenameInfo, rename,
                                           static_cast<DWORD>(buffer.size()))) {
             const DWORD error = ::GetLastError();
             setPendingDelete(handle_.get(), true);
+            renamingDone(inFlight_, false);
             return error;
         }
-        inFlight().temporaries.erase(handle_.get());
+        renamingDone(inFlight_, true);
         handle_ = Handle();
-        inFlight().dropped.notify_all();
         return ERROR_SUCCESS;
     }
 
 private:
     Handle handle_;
+    int inFlight_ = -1; // its slot among the temporaries in flight
 };
 
 // A refusal to rename over the old output may only mean that someone holds it open for a
@@ -760,17 +759,6 @@ Expected<Written> writeAtomically(const std::string& path, std::span<const std::
     if (auto flushed = handed.flush(); !flushed)
         return flushed.error();
     return written;
-}
-
-// Each temporary is marked for deletion already, and every later step of its writer now fails,
-// so its writer drops it promptly; the last handle's closing removes it. A writer that does
-// not within the wait leaves it to the process's exit, which closes every handle.
-void abandonTemporaries() {
-    std::unique_lock lock(inFlight().mutex);
-    inFlight().abandoned = true;
-    for (HANDLE temporary : inFlight().temporaries)
-        setPendingDelete(temporary, true);
-    inFlight().dropped.wait_for(lock, kAbandonWait, [] { return inFlight().temporaries.empty(); });
 }
 
 // A replaced file is not held open here: ReplaceFileW's release is its own.

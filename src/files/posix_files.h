@@ -77,8 +77,8 @@ private:
 
     const OutputPlace& place_;
     Fd fd_;
-    std::string name_; // empty while the file has no name
-    bool registered_ = false;
+    std::string name_;  // empty while the file has no name
+    int inFlight_ = -1; // its slot among the temporaries in flight, once it has a name
 };
 
 // Removes, once per process and folder, the temporaries that killed runs left in it.

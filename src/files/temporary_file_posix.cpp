@@ -1,4 +1,5 @@
 #include "posix_files.h"
+#include "temporaries_in_flight.h"
 
 #include <algorithm>
 #include <chrono>
@@ -63,26 +64,6 @@ bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// The temporaries that have a name and are not yet renamed, so that an interrupt can remove
-// them. Naming, renaming and removing all hold the lock, so none slips past an interrupt.
-struct InFlight {
-    std::mutex lock;
-    std::vector<std::pair<int, std::string>> named; // folder and name
-    bool abandoned = false;
-};
-
-InFlight& inFlight() {
-    static InFlight registry;
-    return registry;
-}
-
-void forget(InFlight& registry, int folder, const std::string& name) {
-    const auto entry = std::find(registry.named.begin(), registry.named.end(),
-                                 std::pair<int, std::string>(folder, name));
-    if (entry != registry.named.end())
-        registry.named.erase(entry);
-}
-
 FileError interrupted() {
     return {{}, "the run was interrupted", false};
 }
@@ -110,13 +91,10 @@ std::string folderForMessages(const std::string& shownFolder) {
 }
 
 TemporaryFile::~TemporaryFile() {
-    if (!registered_)
+    if (inFlight_ < 0)
         return;
-    auto& registry = inFlight();
-    std::lock_guard hold(registry.lock);
-    if (!registry.abandoned)
-        ::unlinkat(place_.folder.get(), name_.c_str(), 0);
-    forget(registry, place_.folder.get(), name_);
+    ::unlinkat(place_.folder.get(), name_.c_str(), 0);
+    forgetTemporary(inFlight_);
 }
 
 std::optional<FileError> TemporaryFile::create(mode_t mode) {
@@ -136,31 +114,34 @@ std::optional<FileError> TemporaryFile::create(mode_t mode) {
 }
 
 std::optional<FileError> TemporaryFile::createNamed(mode_t mode) {
-    auto& registry = inFlight();
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
         std::string candidate = temporaryNameFor(place_.name);
-        std::lock_guard hold(registry.lock);
-        if (registry.abandoned)
+        const int slot = beginMaking();
+        if (slot < 0)
             return interrupted();
         Fd created(::openat(place_.folder.get(), candidate.c_str(),
                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
         if (!created.valid()) {
-            if (errno == EEXIST)
+            const int error = errno;
+            notMade(slot);
+            if (error == EEXIST)
                 continue;
-            return folderRefuses(place_, errno);
+            return folderRefuses(place_, error);
         }
+        made(slot, {place_.folder.get(), candidate});
         // A sweeper may have found it between the create and the lock, and then removes it:
         // it is ours only if the lock is ours and the name still leads to it.
         struct stat opened {
         }, named{};
         if (!lockWhole(created.get()) || ::fstat(created.get(), &opened) != 0 ||
             ::fstatat(place_.folder.get(), candidate.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !sameFile(opened, named))
+            !sameFile(opened, named)) {
+            forgetTemporary(slot);
             continue;
+        }
         fd_ = std::move(created);
         name_ = std::move(candidate);
-        registry.named.emplace_back(place_.folder.get(), name_);
-        registered_ = true;
+        inFlight_ = slot;
         return std::nullopt;
     }
     return systemError({}, EEXIST);
@@ -192,14 +173,13 @@ std::optional<FileError> TemporaryFile::flush() {
 }
 
 std::optional<FileError> TemporaryFile::name() {
-    if (registered_)
+    if (inFlight_ >= 0)
         return std::nullopt;
     const std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
-    auto& registry = inFlight();
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
         std::string candidate = temporaryNameFor(place_.name);
-        std::lock_guard hold(registry.lock);
-        if (registry.abandoned)
+        const int slot = beginMaking();
+        if (slot < 0)
             return interrupted();
         int linked = ::linkat(AT_FDCWD, self.c_str(), place_.folder.get(), candidate.c_str(),
                               AT_SYMLINK_FOLLOW);
@@ -208,27 +188,27 @@ std::optional<FileError> TemporaryFile::name() {
             linked = ::linkat(fd_.get(), "", place_.folder.get(), candidate.c_str(), AT_EMPTY_PATH);
 #endif
         if (linked == 0) {
+            made(slot, {place_.folder.get(), candidate});
             name_ = std::move(candidate);
-            registry.named.emplace_back(place_.folder.get(), name_);
-            registered_ = true;
+            inFlight_ = slot;
             return std::nullopt;
         }
-        if (errno != EEXIST)
-            return systemError("while naming it in its folder");
+        const int error = errno;
+        notMade(slot);
+        if (error != EEXIST)
+            return systemError("while naming it in its folder", error);
     }
     return systemError("while naming it in its folder", EEXIST);
 }
 
 std::optional<FileError> TemporaryFile::renameOverOutput() {
-    auto& registry = inFlight();
-    std::lock_guard hold(registry.lock);
-    if (registry.abandoned)
+    if (runInterrupted())
         return interrupted();
     const int folder = place_.folder.get();
     if (::renameat(folder, name_.c_str(), folder, place_.name.c_str()) != 0)
         return systemError("while replacing the old file");
-    forget(registry, folder, name_);
-    registered_ = false;
+    forgetTemporary(inFlight_);
+    inFlight_ = -1;
     return std::nullopt;
 }
 
@@ -267,15 +247,6 @@ void sweepAbandonedTemporaries(const OutputPlace& place) {
         ::unlinkat(place.folder.get(), entry->d_name, 0);
     }
     ::closedir(entries);
-}
-
-void abandonTemporaries() {
-    auto& registry = inFlight();
-    std::lock_guard hold(registry.lock);
-    registry.abandoned = true;
-    for (const auto& [folder, name] : registry.named)
-        ::unlinkat(folder, name.c_str(), 0);
-    registry.named.clear();
 }
 
 } // namespace quillmere::files

@@ -2,16 +2,20 @@
 // one output: every output must afterwards be a whole old tile set or a whole new one, an
 // interrupted run leaves no temporary file, and a killed one's are gone after the next run.
 
+#include "named_rows.h"
 #include "run_process.h"
 #include "tile_set.h"
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <iostream>
 #include <random>
+#include <sys/syscall.h>
 
 namespace quillmere {
 namespace {
@@ -116,8 +120,8 @@ TEST(CrashConsistency, AKilledBatchLeavesEveryOutputOldOrNew) {
     EXPECT_TRUE(fs::exists(live)) << "a live writer's temporary file was removed";
 }
 
-// SIGINT and SIGTERM at random moments: the run stops with its usual status, every output is
-// whole, and no temporary file is left, without waiting for a next run to sweep.
+// SIGINT, SIGTERM and SIGHUP at random moments: the run stops with its usual status, every
+// output is whole, and no temporary file is left, without waiting for a next run to sweep.
 TEST(CrashConsistency, AnInterruptedBatchLeavesNoTemporaryFile) {
     TempFolder folder;
     fs::create_directory(folder / "out");
@@ -139,7 +143,7 @@ TEST(CrashConsistency, AnInterruptedBatchLeavesNoTemporaryFile) {
     std::uniform_int_distribution<long> delay(0, whole.count());
     int stopped = 0, strays = 0, reported = 0;
     for (int round = 0; round < kRounds; ++round) {
-        const int signal = round % 2 == 0 ? SIGINT : SIGTERM;
+        const int signal = std::array{SIGINT, SIGTERM, SIGHUP}[round % 3];
         ChildProcess child(command, folder.path().string());
         std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
         child.sendSignal(signal);
@@ -159,13 +163,80 @@ TEST(CrashConsistency, AnInterruptedBatchLeavesNoTemporaryFile) {
             EXPECT_EQ(readFile(folder / ("out/" + outputName(i))), tileSets[i])
                 << "round " << round;
     }
-    std::cout << "[ signals  ] " << kRounds << " rounds of SIGINT or SIGTERM: " << stopped
+    std::cout << "[ signals  ] " << kRounds << " rounds of SIGINT, SIGTERM or SIGHUP: " << stopped
               << " stopped the run cleanly, " << strays << " temporary files left, " << reported
               << " reports made before them\n";
     EXPECT_GT(stopped, 0);
     EXPECT_GT(reported, 0);
     EXPECT_EQ(strays, 0);
 }
+
+struct FullPipeRow {
+    const char* name;
+    std::vector<std::string> arguments; // `kBatch` stands for the maps of a batch
+    int signal;
+    QUILLMERE_PRINTS_ROW_NAME(FullPipeRow)
+};
+
+const std::string kBatch = "<maps>";
+
+class CrashConsistencyFullPipe : public ::testing::TestWithParam<FullPipeRow> {};
+
+// Whether the process's first thread waits in a write, as it does on a full pipe.
+bool waitsInAWrite(pid_t process) {
+    std::ifstream call("/proc/" + std::to_string(process) + "/syscall");
+    std::string number;
+    return call >> number && number == std::to_string(SYS_write);
+}
+
+// Standard output and error go to one full pipe that is never read, as under a stalled `| tee`
+// or a paused terminal: the run waits in its report's write when the signal comes, and still
+// ends within a second, with the signal's status and no temporary file.
+TEST_P(CrashConsistencyFullPipe, AnInterruptEndsTheRunWithinASecond) {
+    const FullPipeRow& row = GetParam();
+    if (!std::ifstream("/proc/self/syscall"))
+        GTEST_SKIP() << "/proc does not show what a process waits in";
+    TempFolder folder;
+    fs::create_directory(folder / "out");
+    Bytes map = patternBytes(60000, 1);
+    map[0] = 'B'; // a tile set that --put takes back
+    map[1] = 'M';
+    writeFile(folder / "Map.LVL", map);
+    writeFile(folder / "Short.LVL", patternBytes(1000, 2));
+    writeFile(folder / "Tiles.BMP", tileSetOf(map));
+    std::vector<std::string> command{QUILLMERE_TILES_EXE};
+    for (const auto& argument : row.arguments)
+        for (int i = 0; i < (argument == kBatch ? 150 : 0); ++i) {
+            writeFile(folder / mapName(i), patternBytes(50000, static_cast<unsigned>(i)));
+            command.push_back(mapName(i));
+        }
+    std::copy_if(row.arguments.begin(), row.arguments.end(), std::back_inserter(command),
+                 [](const std::string& argument) { return argument != kBatch; });
+
+    ChildProcess child(command, folder.path().string(), {}, testing::StandardOutput::FullPipe);
+    const auto giveUpAt = Clock::now() + std::chrono::seconds(20);
+    while (!waitsInAWrite(child.pid()) && Clock::now() < giveUpAt)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(waitsInAWrite(child.pid())) << "the run never waited on the full pipe";
+    child.sendSignal(row.signal);
+    const auto run = child.wait(std::chrono::seconds(1));
+
+    EXPECT_FALSE(run.timedOut) << "still running a second after the signal";
+    EXPECT_EQ(run.exitStatus, 128 + row.signal);
+    EXPECT_EQ(temporaryFilesIn(folder.path()) + temporaryFilesIn(folder / "out"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Interrupts, CrashConsistencyFullPipe,
+    ::testing::Values(FullPipeRow{"one_conversion_SIGINT", {"Map.LVL", "Tiles.BMP"}, SIGINT},
+                      FullPipeRow{"one_conversion_SIGTERM", {"Map.LVL", "Tiles.BMP"}, SIGTERM},
+                      FullPipeRow{"one_conversion_SIGHUP", {"Map.LVL", "Tiles.BMP"}, SIGHUP},
+                      FullPipeRow{"a_warning_on_standard_error", {"Short.LVL", "New.BMP"}, SIGINT},
+                      FullPipeRow{"a_batch_SIGINT", {"-d", "out", kBatch}, SIGINT},
+                      FullPipeRow{"a_batch_SIGTERM", {"-d", "out", kBatch}, SIGTERM},
+                      FullPipeRow{"a_batch_SIGHUP", {"-d", "out", kBatch}, SIGHUP},
+                      FullPipeRow{"put", {"--put", "Tiles.BMP", "Map.LVL"}, SIGTERM}),
+    testing::rowName<FullPipeRow>);
 
 TEST(CrashConsistency, TwoWritersLeaveOneWholeTileSet) {
     TempFolder folder;

@@ -26,8 +26,9 @@ struct ProcessResult {
     std::string err;
 };
 
-// Where a child's standard output goes: a file, nowhere (closed), or a pipe nobody reads.
-enum class StandardOutput { File, Closed, ReaderGone };
+// Where a child's standard output goes: a file, nowhere (closed), a pipe nobody reads, or, with
+// standard error too, a pipe that is full and whose reader never reads (a stalled `| tee`).
+enum class StandardOutput { File, Closed, ReaderGone, FullPipe };
 
 // A program started in `folder` with no standard input, what it prints going to files.
 class ChildProcess {
@@ -49,14 +50,21 @@ public:
             posix_spawn_file_actions_addclose(&actions, 1);
             break;
         case StandardOutput::ReaderGone:
+        case StandardOutput::FullPipe:
             if (::pipe2(pipeEnds, O_CLOEXEC) != 0)
                 throw std::runtime_error("could not make a pipe");
-            ::close(pipeEnds[0]);
+            if (output == StandardOutput::ReaderGone)
+                ::close(pipeEnds[0]);
+            else
+                fillPipe(pipeEnds);
             posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
             break;
         }
-        posix_spawn_file_actions_addopen(&actions, 2, (capture_ / "stderr").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (output == StandardOutput::FullPipe)
+            posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
+        else
+            posix_spawn_file_actions_addopen(&actions, 2, (capture_ / "stderr").c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
 
         std::vector<char*> argv;
@@ -90,6 +98,8 @@ public:
     ~ChildProcess() {
         if (pid_ > 0)
             kill();
+        if (stalledReader_ >= 0)
+            ::close(stalledReader_);
     }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -101,6 +111,7 @@ public:
     }
 
     void sendSignal(int signal) { ::kill(pid_, signal); }
+    pid_t pid() const { return pid_; }
 
     ProcessResult wait(std::chrono::milliseconds limit = std::chrono::seconds(30)) {
         ProcessResult result;
@@ -126,8 +137,18 @@ public:
     }
 
 private:
+    void fillPipe(const int ends[2]) {
+        stalledReader_ = ends[0];
+        const char block[4096] = {};
+        ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
+        while (::write(ends[1], block, sizeof block) > 0) {
+        }
+        ::fcntl(ends[1], F_SETFL, 0);
+    }
+
     TempFolder capture_;
     pid_t pid_ = 0;
+    int stalledReader_ = -1;
 };
 
 inline ProcessResult runProcess(const std::vector<std::string>& command, const std::string& folder,

@@ -168,6 +168,26 @@ grep -q "interrupted by Ctrl+C; every output is whole" err.txt || fail "no inter
 [ "$(temporaries stopped)" = 0 ] || fail "Ctrl+C left temporaries: $(ls -A stopped | grep part)"
 echo "Ctrl+C: ok"
 
+# Standard output and error on a full pipe that is never read (a stalled `| tee`): the run
+# waits in a write when Ctrl+C comes, and still ends within a second.
+mkfifo full
+exec 3<>full
+timeout 1 cat Map.LVL Map.LVL >&3 || true
+rm -rf stalled && mkdir stalled
+# timeout passes Ctrl+C on, and ends a run that does not end.
+timeout -s KILL 10 "$wine" "$tiles" -d stalled many/*.LVL >&3 2>&3 <"$work/empty" &
+pid=$!
+while [ -z "$(ls stalled)" ] && kill -0 "$pid" 2>/dev/null; do sleep 0.02; done
+sleep 0.5
+asked=$(date +%s%N)
+kill -INT "$pid"
+status=0 && wait "$pid" || status=$?
+took=$((($(date +%s%N) - asked) / 1000000))
+exec 3<&-
+[ "$status" = 130 ] && [ "$took" -lt 1000 ] || fail "Ctrl+C on a full pipe: status $status after $took ms"
+[ "$(temporaries stalled)" = 0 ] || fail "Ctrl+C on a full pipe left temporaries"
+echo "Ctrl+C on a full pipe: ok ($took ms)"
+
 for round in 1 2 3; do
     start_many killed
     kill -KILL "$pid"
