@@ -4,6 +4,7 @@
 #include "put_tile_set.h"
 #include "result_wording.h"
 #include "tile_set.h"
+#include "unicode_text.h"
 
 #include <algorithm>
 #include <array>
@@ -24,6 +25,11 @@ namespace quillmere::cli {
 namespace {
 
 constexpr std::string_view kProgram = "quillmere-tiles";
+#ifdef _WIN32
+constexpr const char* kSeparators = "\\/";
+#else
+constexpr const char* kSeparators = "/";
+#endif
 #ifdef _WIN32
 std::string_view clearLine() {
     return clearLineText();
@@ -51,10 +57,10 @@ void report(const TileSetResult& result, const std::string& map, const std::stri
 }
 
 // Converts the maps of a batch a few at a time, while the caller reports them in their order.
-// Outputs are told apart by what they are, not by their names, which a file system may fold
-// ("É" and "é"): just before each rename, in the maps' order, a map whose output's name now
-// leads to a file an earlier map wrote fails, unless it is that same map given again. What it
-// keeps grows by four bytes and two bits for each map.
+// Outputs are told apart by what they are, and by what their folder takes their names for
+// ("É" and "é" may be one file): just before each rename, in the maps' order, a map whose
+// output's name now leads to a file an earlier map wrote fails, unless it is that same map
+// given again. What it keeps grows by eight bytes and two bits for each map.
 class Batch {
 public:
     Batch(std::span<char* const> maps, std::string folder)
@@ -92,7 +98,7 @@ public:
         std::vector<std::string> failures;
         for (auto& [identity, folder] : folders_)
             if (const auto flushed = folder.flush(); !flushed)
-                failures.push_back(flushed.error().step + ": " + flushed.error().reason);
+                failures.push_back(flushed.error().step + ": " + flushed.error().reason + '.');
         return failures;
     }
 
@@ -106,23 +112,87 @@ private:
         return identity.index ^ (identity.volume * 0x9e3779b97f4a7c15ULL);
     }
 
-    std::optional<TileSetResult> checkOutput(std::size_t index, const OutputCheck& check,
-                                             std::optional<files::FileIdentity>& claim) {
-        std::unique_lock lock(mutex_);
-        turns_[index % kWindow].wait(lock, [&] { return firstNotDone_ == index; });
-        if (const auto current = check.output.current();
-            current && written_.mayContain(valueOf(current->identity))) {
-            if (const auto writer = writerOf(index, current->identity)) {
-                const auto map = files::inspect(maps_[*writer]);
-                if (map && map->identity == check.map)
-                    return check.mapBytes < kTileSetLength ? TileSetResult::shortMap(check.mapBytes)
-                                                           : TileSetResult::complete();
-                return TileSetResult::failed(FileRole::Output, {},
-                                             "an earlier map in this run wrote it already");
-            }
+    // The result of a map given again, whose output is its own file from earlier in the run.
+    static TileSetResult writtenBefore(const TileSetRead& read) {
+        return read.mapBytes < kTileSetLength ? TileSetResult::shortMap(read.mapBytes)
+                                              : TileSetResult::complete();
+    }
+
+    // In the maps' order, just before the rename: an output that is a file an earlier map wrote
+    // fails, unless that map is this one given again.
+    std::optional<TileSetResult> checkOutput(std::size_t index, const TileSetRead& read,
+                                             const files::Replacement& replacement) {
+        std::optional<std::size_t> writer;
+        if (const auto current = replacement.current();
+            current && written_.mayContain(valueOf(current->identity)))
+            writer = writerOf(index, current->identity);
+        if (!writer && foldedNames_.mayContain(foldedKey(index)))
+            writer = foldedWriterOf(index, replacement);
+        if (!writer)
+            return std::nullopt;
+        if (files::sameFile(maps_[*writer], read.mapPath))
+            return writtenBefore(read);
+        return TileSetResult::failed(FileRole::Output, {},
+                                     "an earlier map in this run wrote it already");
+    }
+
+    std::string nameOf(std::size_t index) const {
+        const std::string path = output(index);
+        return path.substr(path.find_last_of(kSeparators) + 1);
+    }
+
+    std::uint64_t foldedKey(std::size_t index) const {
+        return std::hash<std::string>{}(files::foldedCase(nameOf(index)));
+    }
+
+    // The earlier map whose output is spelled otherwise than this one's, in a folder that
+    // takes both spellings as one file; file systems that give each spelling its own number
+    // hide it from writerOf.
+    std::optional<std::size_t> foldedWriterOf(std::size_t index,
+                                              const files::Replacement& replacement) const {
+        const std::string name = nameOf(index);
+        const std::string folded = files::foldedCase(name);
+        for (std::size_t earlier = index; earlier-- > 0;) {
+            if (!wrote_[earlier])
+                continue;
+            const std::string other = nameOf(earlier);
+            if (other != name && files::foldedCase(other) == folded &&
+                replacement.namesOneFile(other))
+                return earlier;
         }
-        claim = check.output.incoming;
         return std::nullopt;
+    }
+
+    // The tile set of one map, written; `claim` is the new file, once it took the output's
+    // name; `replaced` the old output, still open.
+    TileSetResult convert(std::size_t index, std::optional<files::FileIdentity>& claim,
+                          files::HeldHandle& replaced) {
+        auto read = readTileSet(maps_[index]);
+        auto* tileSet = std::get_if<TileSetRead>(&read);
+        if (tileSet == nullptr)
+            return std::get<TileSetResult>(read);
+        const std::string path = output(index);
+        if (auto refused = refuseOutput(*tileSet, path))
+            return *refused;
+        auto options = tileSetWriteOptions(*tileSet);
+        options.flushFolder = false;
+        auto replacement = files::Replacement::prepare(path, {tileSet->bytes}, options);
+        if (!replacement)
+            return tileSetResultOf(*tileSet, replacement.error());
+        {
+            std::unique_lock lock(mutex_);
+            turns_[index % kWindow].wait(lock, [&] { return firstNotDone_ == index; });
+            if (auto earlier = checkOutput(index, *tileSet, *replacement))
+                return *earlier;
+        }
+        auto written = replacement->commit();
+        if (written) {
+            claim = written->identity;
+            replaced = std::move(written->replacedFile);
+            if (written->folder)
+                keepFolder(std::move(*written->folder));
+        }
+        return tileSetResultOf(*tileSet, written);
     }
 
     // The earlier map that wrote the file with `identity`, which the output's name now leads
@@ -158,19 +228,13 @@ private:
                 room_.wait(lock, [&] { return index < taken_ + kWindow; });
             }
             std::optional<files::FileIdentity> claim;
-            RipOptions options;
-            options.beforeReplace = [&](const OutputCheck& check) {
-                return checkOutput(index, check, claim);
-            };
-            options.deferFolderFlush = [&](files::OutputFolder folder) {
-                keepFolder(std::move(folder));
-            };
-            options.deferRelease = true;
-            TileSetResult result = RipBMP(maps_[index], output(index), options);
+            files::HeldHandle replaced;
+            TileSetResult result = convert(index, claim, replaced);
 
             std::unique_lock lock(mutex_);
             if (claim && result.outcome != TileSetOutcome::Failed) {
                 written_.insert(valueOf(*claim));
+                foldedNames_.insert(foldedKey(index));
                 wrote_[index] = true;
             }
             done_[index] = true;
@@ -185,7 +249,7 @@ private:
                 turns_[next % kWindow].notify_one();
             ready_.notify_one();
             // Once the next rename may go: releasing the old file's blocks takes a while.
-            files::releaseOldOutput();
+            replaced = files::HeldHandle();
         }
     }
 
@@ -193,8 +257,9 @@ private:
     const std::string folder_;
     std::vector<bool> done_;
     std::size_t firstNotDone_ = 0;
-    std::vector<bool> wrote_; // whether each map's own file took its output's name
-    FingerprintSet written_;  // the identities of those files
+    std::vector<bool> wrote_;    // whether each map's own file took its output's name
+    FingerprintSet written_;     // the identities of those files
+    FingerprintSet foldedNames_; // their names, with case folded
     std::size_t lastWriter_ = 0;
     std::map<Key, files::OutputFolder> folders_;
     std::vector<std::optional<TileSetResult>> slots_;
@@ -225,7 +290,9 @@ int convertMany(const Invocation& invocation, ReportBuffer& out, ReportBuffer& e
     }
     // Until its folder is on disk, a renamed output could still vanish in a power cut.
     for (const auto& failure : batch.flushFolders()) {
-        err << std::string(kProgram) + ": Could not write the tile sets " + failure + ".\n";
+        err << std::string(kProgram) +
+                   ": The new tile sets are in place, but they may not survive a power loss: " +
+                   failure + "\n";
         anyFailed = true;
     }
     return anyFailed ? 1 : 0;

@@ -462,7 +462,8 @@ std::vector<Scenario> scenarios() {
          none,
          inject({"QUILLMERE_FAULT_CALL=fsync"}),
          1,
-         {"\"Tiles.BMP\" while flushing its folder", "Input/output error"},
+         {"The new tile set is in place in \"Tiles.BMP\"", "power loss", "could not be flushed",
+          "Input/output error"},
          Output::NewTileSet},
         {"root keeps a user's setuid file theirs",
          [](Scene& s) {

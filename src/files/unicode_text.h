@@ -1,0 +1,35 @@
+#pragma once
+
+// Names as text: UTF-8 everywhere in the program, UTF-16 where Windows takes them. The one
+// conversion between the two, for the file layer, the command line and the window.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quillmere::files {
+
+// Whether `text` is well-formed UTF-8.
+bool isUtf8(std::string_view text);
+
+// The longest start of `text` of at most `limit` bytes that ends between two characters.
+std::string_view cutBetweenCharacters(std::string_view text, std::size_t limit);
+
+// `name` with each letter that has a simple other case (ASCII, Latin-1, Greek, Cyrillic) in
+// lower case: two names that differ here may be one in a folder that ignores case.
+std::string foldedCase(std::string_view name);
+
+// A third spelling of `a`, folding to the same as `a` and `b` but equal to neither, for a
+// folder to be asked about; nothing when `a` has no such spelling.
+std::optional<std::string> thirdSpelling(std::string_view a, std::string_view b);
+
+#ifdef _WIN32
+// Ill-formed input becomes U+FFFD, as Windows itself converts.
+std::wstring utf16Of(std::string_view utf8);
+std::string utf8Of(std::wstring_view utf16);
+// The longest start of `text` of at most `limit` units that does not split a surrogate pair.
+std::wstring_view cutBetweenCharacters(std::wstring_view text, std::size_t limit);
+#endif
+
+} // namespace quillmere::files
