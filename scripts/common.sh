@@ -22,7 +22,8 @@ ensure_packages() {
 
 # What building and running need; the tests need a little more.
 build_packages=(cmake make g++ libgtest-dev qt6-base-dev fonts-liberation2)
-test_packages=(dpkg-dev file desktop-file-utils shared-mime-info appstream man-db strace valgrind)
+test_packages=(dpkg-dev file desktop-file-utils shared-mime-info appstream man-db strace valgrind
+    exfat-fuse exfatprogs fusefat dosfstools)
 
 # configure_and_build DIR [CMAKE OPTION]...
 configure_and_build() {
