@@ -20,36 +20,10 @@
 namespace quillmere::files {
 namespace {
 
-// Runs of one user writing one output at the same moment; a temporary per run.
-constexpr int kSlots = 8;
-// A file name's limit in bytes, on every file system this runs on.
-constexpr std::size_t kNameLimit = 255;
-constexpr std::string_view kTemporaryMark = ".quillmere-";
-constexpr std::string_view kTemporarySuffix = ".part";
-constexpr std::size_t kHashLength = 9; // "~" and 8 hexadecimal digits
+constexpr int kSlots = kTemporarySlots;
 
-std::string hashOf(std::string_view text) {
-    std::uint32_t hash = 2166136261u; // FNV-1a
-    for (const char c : text)
-        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
-    constexpr std::string_view kDigits = "0123456789abcdef";
-    std::string hex(1, '~');
-    for (int shift = 28; shift >= 0; shift -= 4)
-        hex += kDigits[(hash >> shift) & 15];
-    return hex;
-}
-
-// ".NAME.quillmere-UID-SLOT.part", within a file name's limit.
 std::string temporaryNameFor(const std::string& output, int slot) {
-    const std::string tail = std::string(kTemporaryMark) + std::to_string(::geteuid()) + '-' +
-                             std::to_string(slot) + std::string(kTemporarySuffix);
-    const std::size_t room = kNameLimit - 1 - tail.size();
-    std::string name(1, '.');
-    if (output.size() <= room)
-        name += output;
-    else
-        name.append(cutBetweenCharacters(output, room - kHashLength)).append(hashOf(output));
-    return name + tail;
+    return files::temporaryNameFor(output, std::to_string(::geteuid()), slot, NameUnits::Utf8Bytes);
 }
 
 bool sameFile(const struct stat& a, const struct stat& b) {

@@ -21,36 +21,12 @@
 namespace quillmere::files {
 namespace {
 
-// Runs writing one output at the same moment; a temporary per run.
-constexpr int kSlots = 8;
-// A file name's limit, in UTF-16 units.
-constexpr std::size_t kNameLimit = 255;
-constexpr std::size_t kHashLength = 9; // "~" and 8 hexadecimal digits
+constexpr int kSlots = kTemporarySlots;
 // How long an interrupted run waits for its writers to drop their temporaries.
 constexpr auto kAbandonWait = std::chrono::seconds(2);
 
-std::wstring hashOf(std::wstring_view text) {
-    std::uint32_t hash = 2166136261u; // FNV-1a, over the UTF-16 units
-    for (const wchar_t c : text)
-        hash = (hash ^ static_cast<std::uint16_t>(c)) * 16777619u;
-    constexpr std::wstring_view kDigits = L"0123456789abcdef";
-    std::wstring hex(1, L'~');
-    for (int shift = 28; shift >= 0; shift -= 4)
-        hex += kDigits[(hash >> shift) & 15];
-    return hex;
-}
-
-// ".NAME.quillmere-SLOT.part", within a file name's limit.
 std::wstring temporaryNameFor(const std::wstring& output, int slot) {
-    const std::wstring tail = L".quillmere-" + std::to_wstring(slot) + L".part";
-    const std::size_t room = kNameLimit - 1 - tail.size();
-    std::wstring name(1, L'.');
-    if (output.size() <= room)
-        name += output;
-    else
-        name.append(cutBetweenCharacters(std::wstring_view(output), room - kHashLength))
-            .append(hashOf(output));
-    return name + tail;
+    return utf16Of(files::temporaryNameFor(utf8Of(output), {}, slot, NameUnits::Utf16Units));
 }
 
 // What the temporary is created with, so that it never exists with other rights than the old

@@ -124,6 +124,64 @@ std::string_view cutBetweenCharacters(std::string_view text, std::size_t limit) 
     return text.substr(0, end);
 }
 
+namespace {
+
+constexpr std::size_t kNameLimit = 255;
+
+std::size_t lengthIn(std::string_view text, NameUnits units) {
+    if (units == NameUnits::Utf8Bytes)
+        return text.size();
+    std::size_t length = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const auto [code, bytes] = decodeAt(text, at);
+        length += code != kInvalid && code > 0xFFFF ? 2 : 1;
+        at += bytes;
+    }
+    return length;
+}
+
+// The longest start of `text` of at most `limit` units that ends between two characters.
+std::string_view cutIn(std::string_view text, std::size_t limit, NameUnits units) {
+    std::size_t end = 0, used = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const auto [code, bytes] = decodeAt(text, at);
+        used += units == NameUnits::Utf8Bytes ? bytes : code != kInvalid && code > 0xFFFF ? 2 : 1;
+        if (used > limit)
+            break;
+        at += bytes;
+        end = at;
+    }
+    return text.substr(0, end);
+}
+
+std::string hashOf(std::string_view text) {
+    std::uint32_t hash = 2166136261u; // FNV-1a
+    for (const char c : text)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    constexpr std::string_view kDigits = "0123456789abcdef";
+    std::string hex(1, '~');
+    for (int shift = 28; shift >= 0; shift -= 4)
+        hex += kDigits[(hash >> shift) & 15];
+    return hex;
+}
+
+} // namespace
+
+std::string temporaryNameFor(std::string_view output, std::string_view owner, int slot,
+                             NameUnits units) {
+    std::string tail = ".quillmere-";
+    if (!owner.empty())
+        tail.append(owner).append(1, '-');
+    tail += std::to_string(slot) + ".part";
+    const std::size_t room = kNameLimit - 1 - tail.size();
+    std::string name(1, '.');
+    if (lengthIn(output, units) <= room)
+        name += output;
+    else
+        name.append(cutIn(output, room - 9, units)).append(hashOf(output)); // "~" + 8 digits
+    return name + tail;
+}
+
 std::string foldedCase(std::string_view name) {
     auto codes = decoded(name);
     for (auto& code : codes)
@@ -168,12 +226,6 @@ std::string utf8Of(std::wstring_view utf16) {
     return text;
 }
 
-std::wstring_view cutBetweenCharacters(std::wstring_view text, std::size_t limit) {
-    if (text.size() <= limit)
-        return text;
-    const bool splitsPair = limit > 0 && text[limit - 1] >= 0xD800 && text[limit - 1] <= 0xDBFF;
-    return text.substr(0, splitsPair ? limit - 1 : limit);
-}
 #endif
 
 } // namespace quillmere::files

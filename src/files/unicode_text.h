@@ -16,6 +16,17 @@ bool isUtf8(std::string_view text);
 // The longest start of `text` of at most `limit` bytes that ends between two characters.
 std::string_view cutBetweenCharacters(std::string_view text, std::size_t limit);
 
+// How a file system counts a name's length: in bytes (Linux), or in UTF-16 units (Windows).
+enum class NameUnits { Utf8Bytes, Utf16Units };
+
+// The temporary file's name for the output `output`: ".NAME.quillmere-OWNER-SLOT.part", or
+// ".NAME.quillmere-SLOT.part" with no owner, within 255 `units`. A NAME too long is cut
+// between characters and followed by a hash of the whole name, so that the name still says
+// which output it is for.
+std::string temporaryNameFor(std::string_view output, std::string_view owner, int slot,
+                             NameUnits units);
+inline constexpr int kTemporarySlots = 8; // runs writing one output at the same moment
+
 // `name` with each letter that has a simple other case (ASCII, Latin-1, Greek, Cyrillic) in
 // lower case: two names that differ here may be one in a folder that ignores case.
 std::string foldedCase(std::string_view name);
@@ -28,8 +39,6 @@ std::optional<std::string> thirdSpelling(std::string_view a, std::string_view b)
 // Ill-formed input becomes U+FFFD, as Windows itself converts.
 std::wstring utf16Of(std::string_view utf8);
 std::string utf8Of(std::wstring_view utf16);
-// The longest start of `text` of at most `limit` units that does not split a surrogate pair.
-std::wstring_view cutBetweenCharacters(std::wstring_view text, std::size_t limit);
 #endif
 
 } // namespace quillmere::files
