@@ -116,7 +116,7 @@ Expected<Done> OutputFolder::flush() {
         ::sync();
         return Done{};
     }
-    return systemError("its folder \"" + folderForMessages(shownPath_) +
+    return systemError("the folder \"" + folderForMessages(shownPath_) +
                        "\" could not be flushed to disk");
 }
 

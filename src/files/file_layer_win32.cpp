@@ -118,7 +118,7 @@ Expected<Done> OutputFolder::flush() {
         error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
         error == ERROR_INVALID_HANDLE)
         return Done{};
-    return FileError{"its folder \"" + shownPath_ + "\" could not be flushed to disk",
+    return FileError{"the folder \"" + shownPath_ + "\" could not be flushed to disk",
                      systemText(error)};
 }
 
