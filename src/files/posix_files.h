@@ -65,7 +65,7 @@ std::string folderForMessages(const std::string& shownFolder);
 bool namesOneFile(int folder, const std::string& a, const std::string& b);
 
 // A new file in the output's folder, removed again unless it is renamed into place. While its
-// writer lives it holds it open and locked, which tells a live temporary from an abandoned one.
+// writer lives it holds it open, which tells a live temporary from an abandoned one.
 class TemporaryFile {
 public:
     explicit TemporaryFile(const OutputPlace& place) : place_(place) {}
