@@ -1,5 +1,6 @@
 #include "unicode_text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -173,12 +174,20 @@ std::string temporaryNameFor(std::string_view output, std::string_view owner, in
     if (!owner.empty())
         tail.append(owner).append(1, '-');
     tail += std::to_string(slot) + ".part";
+    // One spelling only: where a folder ignores case, every spelling of the output's name leads
+    // to the same temporary, and file systems that give each spelling its own inode number
+    // would hide one run's open file from another looking at it under another spelling.
+    const std::string folded = foldedCase(output);
+    const std::size_t ascii = static_cast<std::size_t>(
+        std::find_if(folded.begin(), folded.end(),
+                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; }) -
+        folded.begin());
     const std::size_t room = kNameLimit - 1 - tail.size();
     std::string name(1, '.');
-    if (lengthIn(output, units) <= room)
-        name += output;
-    else
-        name.append(cutIn(output, room - 9, units)).append(hashOf(output)); // "~" + 8 digits
+    if (ascii == folded.size() && lengthIn(folded, units) <= room)
+        name += folded;
+    else // its plain start, and a hash of the whole ("~" and 8 digits)
+        name.append(cutIn(folded.substr(0, ascii), room - 9, units)).append(hashOf(folded));
     return name + tail;
 }
 

@@ -20,8 +20,9 @@ std::string_view cutBetweenCharacters(std::string_view text, std::size_t limit);
 enum class NameUnits { Utf8Bytes, Utf16Units };
 
 // The temporary file's name for the output `output`: ".NAME.quillmere-OWNER-SLOT.part", or
-// ".NAME.quillmere-SLOT.part" with no owner, within 255 `units`. A NAME too long is cut
-// between characters and followed by a hash of the whole name, so that the name still says
+// ".NAME.quillmere-SLOT.part" with no owner, within 255 `units`. NAME is the output's name in
+// lower case; where that has other characters than ASCII, or is too long, its ASCII start
+// followed by a hash of the whole, so that the name is spelled one way only and still says
 // which output it is for.
 std::string temporaryNameFor(std::string_view output, std::string_view owner, int slot,
                              NameUnits units);

@@ -99,7 +99,7 @@ TEST(CrashConsistency, AKilledBatchLeavesEveryOutputOldOrNew) {
     // file of another name, nor a temporary whose writer still lives (and holds its lock).
     writeFile(folder / "out/.keep.part", {});
     const std::string live =
-        folder / ("out/.map0.BMP.quillmere-" + std::to_string(::geteuid()) + "-0.part");
+        folder / ("out/.map0.bmp.quillmere-" + std::to_string(::geteuid()) + "-0.part");
     writeFile(live, {});
     const int liveFd = ::open(live.c_str(), O_RDWR | O_CLOEXEC);
     struct flock lock {};

@@ -61,8 +61,8 @@ writesALongUtf8Name() {
     "$tiles" Castle.LVL "$name" && sizeIs "$name" 49713
 }
 removesItsOwnLeftover() {
-    touch ".Tiles.BMP.quillmere-$(id -u)-3.part" && "$tiles" Castle.LVL Tiles.BMP &&
-        [ ! -e ".Tiles.BMP.quillmere-$(id -u)-3.part" ]
+    touch ".tiles.bmp.quillmere-$(id -u)-3.part" && "$tiles" Castle.LVL Tiles.BMP &&
+        [ ! -e ".tiles.bmp.quillmere-$(id -u)-3.part" ]
 }
 
 for system in exfat fat; do

@@ -215,12 +215,12 @@ TEST(WindowsWriter, RemovesOnlyTemporariesThatNoRunWritesAnyMore) {
     };
     // Only this output's own few names are looked at; the folder is never read.
     const Row rows[] = {
-        {".Tiles.BMP.quillmere-0.part", false, true},
-        {".Tiles.BMP.quillmere-3.part", false, true},
-        {".Tiles.BMP.quillmere-1.part", true, false},
-        {".Other.BMP.quillmere-0.part", false, false},
+        {".tiles.bmp.quillmere-0.part", false, true},
+        {".tiles.bmp.quillmere-3.part", false, true},
+        {".tiles.bmp.quillmere-1.part", true, false},
+        {".other.bmp.quillmere-0.part", false, false},
         {".Tiles.BMP.ab12cd34.part", false, false},
-        {".Tiles.BMP.quillmere-99.part", false, false},
+        {".tiles.bmp.quillmere-99.part", false, false},
         {".settings", false, false},
     };
     TempFolder folder;
