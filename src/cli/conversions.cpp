@@ -60,12 +60,13 @@ void report(const TileSetResult& result, const std::string& map, const std::stri
 // Outputs are told apart by what they are, and by what their folder takes their names for
 // ("É" and "é" may be one file): just before each rename, in the maps' order, a map whose
 // output's name now leads to a file an earlier map wrote fails, unless it is that same map
-// given again. What it keeps grows by eight bytes and two bits for each map.
+// given again. What it keeps grows by four bytes and three bits for each map.
 class Batch {
 public:
     Batch(std::span<char* const> maps, std::string folder)
         : maps_(maps), folder_(std::move(folder)), done_(maps.size(), false),
           wrote_(maps.size(), false), slots_(kWindow) {
+        foldTwins_ = foldTwins();
         written_.reserve(maps.size());
         const std::size_t workers = std::min(kConversionsAtOnce, maps.size());
         for (std::size_t worker = 0; worker < workers; ++worker)
@@ -126,7 +127,7 @@ private:
         if (const auto current = replacement.current();
             current && written_.mayContain(valueOf(current->identity)))
             writer = writerOf(index, current->identity);
-        if (!writer && foldedNames_.mayContain(foldedKey(index)))
+        if (!writer && foldTwins_[index])
             writer = foldedWriterOf(index, replacement);
         if (!writer)
             return std::nullopt;
@@ -141,8 +142,27 @@ private:
         return path.substr(path.find_last_of(kSeparators) + 1);
     }
 
-    std::uint64_t foldedKey(std::size_t index) const {
-        return std::hash<std::string>{}(files::foldedCase(nameOf(index)));
+    // The outputs whose names fold to another output's name but are not spelled like it: only
+    // those are asked whether their folder takes the two for one file. Found once, up front,
+    // so that a batch without them keeps nothing for it but a bit a map.
+    std::vector<bool> foldTwins() const {
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> keys; // folded name's hash, map
+        keys.reserve(maps_.size());
+        for (std::size_t index = 0; index < maps_.size(); ++index)
+            keys.emplace_back(static_cast<std::uint32_t>(
+                                  std::hash<std::string>{}(files::foldedCase(nameOf(index)))),
+                              static_cast<std::uint32_t>(index));
+        std::sort(keys.begin(), keys.end());
+        std::vector<bool> twins(maps_.size(), false);
+        for (std::size_t start = 0, end = 0; start < keys.size(); start = end) {
+            bool spelledOtherwise = false;
+            for (end = start + 1; end < keys.size() && keys[end].first == keys[start].first; ++end)
+                spelledOtherwise =
+                    spelledOtherwise || nameOf(keys[end].second) != nameOf(keys[start].second);
+            for (std::size_t at = start; spelledOtherwise && at < end; ++at)
+                twins[keys[at].second] = true;
+        }
+        return twins;
     }
 
     // The earlier map whose output is spelled otherwise than this one's, in a folder that
@@ -234,7 +254,6 @@ private:
             std::unique_lock lock(mutex_);
             if (claim && result.outcome != TileSetOutcome::Failed) {
                 written_.insert(valueOf(*claim));
-                foldedNames_.insert(foldedKey(index));
                 wrote_[index] = true;
             }
             done_[index] = true;
@@ -257,9 +276,9 @@ private:
     const std::string folder_;
     std::vector<bool> done_;
     std::size_t firstNotDone_ = 0;
-    std::vector<bool> wrote_;    // whether each map's own file took its output's name
-    FingerprintSet written_;     // the identities of those files
-    FingerprintSet foldedNames_; // their names, with case folded
+    std::vector<bool> wrote_;     // whether each map's own file took its output's name
+    FingerprintSet written_;      // the identities of those files
+    std::vector<bool> foldTwins_; // see foldTwins()
     std::size_t lastWriter_ = 0;
     std::map<Key, files::OutputFolder> folders_;
     std::vector<std::optional<TileSetResult>> slots_;
