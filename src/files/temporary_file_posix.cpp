@@ -12,6 +12,7 @@
 #include "unicode_text.h"
 
 #include <algorithm>
+#include <csignal>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/file.h>
@@ -49,7 +50,10 @@ void removeIfAbandoned(int folder, const std::string& name) {
         ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!candidate.valid() || ::fstat(candidate.get(), &opened) != 0 || !sameFile(named, opened))
         return;
+    // Another open breaks the lease and signals its holder: with SIGURG, which does nothing,
+    // rather than SIGIO, which would end this run.
     if (::flock(candidate.get(), LOCK_EX | LOCK_NB) != 0 || recordLocked(candidate.get()) ||
+        ::fcntl(candidate.get(), F_SETSIG, SIGURG) != 0 ||
         ::fcntl(candidate.get(), F_SETLEASE, F_WRLCK) != 0)
         return;
     if (::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
