@@ -96,6 +96,11 @@ bool sameFile(const std::string& a, const std::string& b) {
         return false;
     if (identityOf(first) == identityOf(second))
         return true;
+    // One file under two spellings still has one size and one modification time.
+    if (first.st_dev != second.st_dev || first.st_size != second.st_size ||
+        first.st_mtim.tv_sec != second.st_mtim.tv_sec ||
+        first.st_mtim.tv_nsec != second.st_mtim.tv_nsec)
+        return false;
     auto placeA = placeOf(a, first);
     auto placeB = placeOf(b, second);
     return placeA && placeB && placeA->folderIdentity == placeB->folderIdentity &&

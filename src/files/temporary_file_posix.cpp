@@ -24,7 +24,8 @@ namespace {
 constexpr int kSlots = kTemporarySlots;
 
 std::string temporaryNameFor(const std::string& output, int slot) {
-    return files::temporaryNameFor(output, std::to_string(::geteuid()), slot, NameUnits::Utf8Bytes);
+    static const std::string user = std::to_string(::geteuid());
+    return files::temporaryNameFor(output, user, slot, NameUnits::Utf8Bytes);
 }
 
 bool sameFile(const struct stat& a, const struct stat& b) {
