@@ -23,7 +23,7 @@ ensure_packages() {
 # What building and running need; the tests need a little more.
 build_packages=(cmake make g++ libgtest-dev libstb-dev qt6-base-dev fonts-liberation2)
 test_packages=(dpkg-dev file desktop-file-utils shared-mime-info appstream man-db strace valgrind
-    imagemagick python3-pil netpbm)
+    imagemagick python3-pil netpbm exfat-fuse exfatprogs fusefat dosfstools)
 
 # build_preset PRESET [CMAKE OPTION]...: configures one of CMakePresets.json's configurations,
 # in the build folder it names, and builds it.

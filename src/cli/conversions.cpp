@@ -4,6 +4,7 @@
 #include "put_tile_set.h"
 #include "result_wording.h"
 #include "tile_set.h"
+#include "unicode_text.h"
 
 #include <algorithm>
 #include <array>
@@ -23,6 +24,11 @@
 namespace quillmere::cli {
 namespace {
 
+#ifdef _WIN32
+constexpr const char* kSeparators = "\\/";
+#else
+constexpr const char* kSeparators = "/";
+#endif
 #ifdef _WIN32
 std::string_view clearLine() {
     return clearLineText();
@@ -50,15 +56,16 @@ void report(const TileSetResult& result, const std::string& map, const std::stri
 }
 
 // Converts the maps of a batch a few at a time, while the caller reports them in their order.
-// Outputs are told apart by what they are, not by their names, which a file system may fold
-// ("É" and "é"): just before each rename, in the maps' order, a map whose output's name now
-// leads to a file an earlier map wrote fails, unless it is that same map given again. What it
-// keeps grows by four bytes and two bits for each map.
+// Outputs are told apart by what they are, and by what their folder takes their names for
+// ("É" and "é" may be one file): just before each rename, in the maps' order, a map whose
+// output's name now leads to a file an earlier map wrote fails, unless it is that same map
+// given again. What it keeps grows by four bytes and three bits for each map.
 class Batch {
 public:
     Batch(std::span<char* const> maps, std::string folder)
         : maps_(maps), folder_(std::move(folder)), done_(maps.size(), false),
           wrote_(maps.size(), false), slots_(kWindow) {
+        foldTwins_ = foldTwins();
         written_.reserve(maps.size());
         const std::size_t workers = std::min(kConversionsAtOnce, maps.size());
         for (std::size_t worker = 0; worker < workers; ++worker)
@@ -91,7 +98,7 @@ public:
         std::vector<std::string> failures;
         for (auto& [identity, folder] : folders_)
             if (const auto flushed = folder.flush(); !flushed)
-                failures.push_back(flushed.error().step + ": " + flushed.error().reason);
+                failures.push_back(flushed.error().step + ": " + flushed.error().reason + '.');
         return failures;
     }
 
@@ -105,23 +112,106 @@ private:
         return identity.index ^ (identity.volume * 0x9e3779b97f4a7c15ULL);
     }
 
-    std::optional<TileSetResult> checkOutput(std::size_t index, const OutputCheck& check,
-                                             std::optional<files::FileIdentity>& claim) {
-        std::unique_lock lock(mutex_);
-        turns_[index % kWindow].wait(lock, [&] { return firstNotDone_ == index; });
-        if (const auto current = check.output.current();
-            current && written_.mayContain(valueOf(current->identity))) {
-            if (const auto writer = writerOf(index, current->identity)) {
-                const auto map = files::inspect(maps_[*writer]);
-                if (map && map->identity == check.map)
-                    return check.mapBytes < kTileSetLength ? TileSetResult::shortMap(check.mapBytes)
-                                                           : TileSetResult::complete();
-                return TileSetResult::failed(FileRole::Output, {},
-                                             "an earlier map in this run wrote it already");
-            }
+    // The result of a map given again, whose output is its own file from earlier in the run.
+    static TileSetResult writtenBefore(const TileSetRead& read) {
+        return read.mapBytes < kTileSetLength ? TileSetResult::shortMap(read.mapBytes)
+                                              : TileSetResult::complete();
+    }
+
+    // In the maps' order, just before the rename: an output that is a file an earlier map wrote
+    // fails, unless that map is this one given again.
+    std::optional<TileSetResult> checkOutput(std::size_t index, const TileSetRead& read,
+                                             const files::Replacement& replacement) {
+        std::optional<std::size_t> writer;
+        if (const auto current = replacement.current();
+            current && written_.mayContain(valueOf(current->identity)))
+            writer = writerOf(index, current->identity);
+        if (!writer && foldTwins_[index])
+            writer = foldedWriterOf(index, replacement);
+        if (!writer)
+            return std::nullopt;
+        if (files::sameFile(maps_[*writer], read.mapPath))
+            return writtenBefore(read);
+        return TileSetResult::failed(FileRole::Output, {},
+                                     "an earlier map in this run wrote it already");
+    }
+
+    std::string nameOf(std::size_t index) const {
+        const std::string path = output(index);
+        return path.substr(path.find_last_of(kSeparators) + 1);
+    }
+
+    // The outputs whose names fold to another output's name but are not spelled like it: only
+    // those are asked whether their folder takes the two for one file. Found once, up front,
+    // so that a batch without them keeps nothing for it but a bit a map.
+    std::vector<bool> foldTwins() const {
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> keys; // folded name's hash, map
+        keys.reserve(maps_.size());
+        for (std::size_t index = 0; index < maps_.size(); ++index)
+            keys.emplace_back(static_cast<std::uint32_t>(
+                                  std::hash<std::string>{}(files::foldedCase(nameOf(index)))),
+                              static_cast<std::uint32_t>(index));
+        std::sort(keys.begin(), keys.end());
+        std::vector<bool> twins(maps_.size(), false);
+        for (std::size_t start = 0, end = 0; start < keys.size(); start = end) {
+            bool spelledOtherwise = false;
+            for (end = start + 1; end < keys.size() && keys[end].first == keys[start].first; ++end)
+                spelledOtherwise =
+                    spelledOtherwise || nameOf(keys[end].second) != nameOf(keys[start].second);
+            for (std::size_t at = start; spelledOtherwise && at < end; ++at)
+                twins[keys[at].second] = true;
         }
-        claim = check.output.incoming;
+        return twins;
+    }
+
+    // The earlier map whose output is spelled otherwise than this one's, in a folder that
+    // takes both spellings as one file; file systems that give each spelling its own number
+    // hide it from writerOf.
+    std::optional<std::size_t> foldedWriterOf(std::size_t index,
+                                              const files::Replacement& replacement) const {
+        const std::string name = nameOf(index);
+        const std::string folded = files::foldedCase(name);
+        for (std::size_t earlier = index; earlier-- > 0;) {
+            if (!wrote_[earlier])
+                continue;
+            const std::string other = nameOf(earlier);
+            if (other != name && files::foldedCase(other) == folded &&
+                replacement.namesOneFile(other))
+                return earlier;
+        }
         return std::nullopt;
+    }
+
+    // The tile set of one map, written; `claim` is the new file, once it took the output's
+    // name; `replaced` the old output, still open.
+    TileSetResult convert(std::size_t index, std::optional<files::FileIdentity>& claim,
+                          files::HeldHandle& replaced) {
+        auto read = readTileSet(maps_[index]);
+        auto* tileSet = std::get_if<TileSetRead>(&read);
+        if (tileSet == nullptr)
+            return std::get<TileSetResult>(read);
+        const std::string path = output(index);
+        if (auto refused = refuseOutput(*tileSet, path))
+            return *refused;
+        auto options = tileSetWriteOptions(*tileSet);
+        options.flushFolder = false;
+        auto replacement = files::Replacement::prepare(path, {tileSet->bytes}, options);
+        if (!replacement)
+            return tileSetResultOf(*tileSet, replacement.error());
+        {
+            std::unique_lock lock(mutex_);
+            turns_[index % kWindow].wait(lock, [&] { return firstNotDone_ == index; });
+            if (auto earlier = checkOutput(index, *tileSet, *replacement))
+                return *earlier;
+        }
+        auto written = replacement->commit();
+        if (written) {
+            claim = written->identity;
+            replaced = std::move(written->replacedFile);
+            if (written->folder)
+                keepFolder(std::move(*written->folder));
+        }
+        return tileSetResultOf(*tileSet, written);
     }
 
     // The earlier map that wrote the file with `identity`, which the output's name now leads
@@ -157,15 +247,8 @@ private:
                 room_.wait(lock, [&] { return index < taken_ + kWindow; });
             }
             std::optional<files::FileIdentity> claim;
-            RipOptions options;
-            options.beforeReplace = [&](const OutputCheck& check) {
-                return checkOutput(index, check, claim);
-            };
-            options.deferFolderFlush = [&](files::OutputFolder folder) {
-                keepFolder(std::move(folder));
-            };
-            options.deferRelease = true;
-            TileSetResult result = RipBMP(maps_[index], output(index), options);
+            files::HeldHandle replaced;
+            TileSetResult result = convert(index, claim, replaced);
 
             std::unique_lock lock(mutex_);
             if (claim && result.outcome != TileSetOutcome::Failed) {
@@ -184,7 +267,7 @@ private:
                 turns_[next % kWindow].notify_one();
             ready_.notify_one();
             // Once the next rename may go: releasing the old file's blocks takes a while.
-            files::releaseOldOutput();
+            replaced = files::HeldHandle();
         }
     }
 
@@ -192,8 +275,9 @@ private:
     const std::string folder_;
     std::vector<bool> done_;
     std::size_t firstNotDone_ = 0;
-    std::vector<bool> wrote_; // whether each map's own file took its output's name
-    FingerprintSet written_;  // the identities of those files
+    std::vector<bool> wrote_;     // whether each map's own file took its output's name
+    FingerprintSet written_;      // the identities of those files
+    std::vector<bool> foldTwins_; // see foldTwins()
     std::size_t lastWriter_ = 0;
     std::map<Key, files::OutputFolder> folders_;
     std::vector<std::optional<TileSetResult>> slots_;
@@ -224,7 +308,9 @@ int convertMany(const Invocation& invocation, ReportBuffer& out, ReportBuffer& e
     }
     // Until its folder is on disk, a renamed output could still vanish in a power cut.
     for (const auto& failure : batch.flushFolders()) {
-        err << std::string(kProgramName) + ": Could not write the tile sets " + failure + ".\n";
+        err << std::string(kProgramName) +
+                   ": The new tile sets are in place, but they may not survive a power loss: " +
+                   failure + "\n";
         anyFailed = true;
     }
     return anyFailed ? 1 : 0;

@@ -79,7 +79,7 @@ std::variant<PreparedPut, PutResult> preparePut(const std::string& tileSetPath,
     auto map = readWhole(mapPath, std::numeric_limits<std::size_t>::max());
     if (!map)
         return failedReading(PutFile::Map, map.error());
-    if (picture->state.identity == map->state.identity)
+    if (picture->state.identity == map->state.identity || files::sameFile(tileSetPath, mapPath))
         return PutResult::refused(PutRefusal::SameFile, PutFile::TileSet);
 
     if (picture->bytes.size() > kMaxPictureBytes)
@@ -101,13 +101,14 @@ std::variant<PreparedPut, PutResult> preparePut(const std::string& tileSetPath,
 PutResult replaceMap(const PreparedPut& prepared) {
     files::WriteOptions options;
     // Whatever changed the map since it was read would be lost by the rename: leave it be.
-    options.beforeReplace = [&prepared](const files::ReplaceCheck& check) {
-        return check.current() == prepared.asRead ? files::ReplaceDecision::Replace
-                                                  : files::ReplaceDecision::Keep;
-    };
-    const auto written = files::writeAtomically(prepared.mapPath, prepared.bytes, options);
-    if (!written)
-        return PutResult::failed(PutFile::Map, true, written.error().step, written.error().reason);
+    options.unchangedSince = prepared.asRead;
+    const auto written = files::writeAtomically(prepared.mapPath, {prepared.bytes}, options);
+    if (!written) {
+        PutResult result =
+            PutResult::failed(PutFile::Map, true, written.error().step, written.error().reason);
+        result.mapReplaced = written.error().afterReplacing;
+        return result;
+    }
     if (!written->replaced)
         return PutResult::mapChanged();
     return PutResult::complete(written->otherNames);

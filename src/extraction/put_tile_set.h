@@ -39,6 +39,7 @@ struct PutResult {
     // For a failure: whether the map was being replaced (else a file was being read), the
     // step that failed ("while writing"; may be empty) and the reason in plain words.
     bool replacing = false;
+    bool mapReplaced = false; // the new map had taken the map's name when a later step failed
     std::string failedStep;
     std::string reason;
     // For a complete put: the old map's other hard links, which still hold the old map.

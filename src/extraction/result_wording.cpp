@@ -24,8 +24,21 @@ std::string couldNotPrompt(std::string_view whatFailed, std::string_view path,
     return prompt;
 }
 
+// A failure after the rename: the new file is there, and what could not be done follows.
+std::string inPlacePrompt(std::string_view what, std::string_view path, const std::string& step,
+                          const std::string& reason) {
+    std::string prompt = "The new ";
+    prompt += what;
+    prompt += " is in place in \"";
+    prompt += path;
+    prompt += "\", but it may not survive a power loss: " + step + ": " + reason + '.';
+    return prompt;
+}
+
 std::string failurePrompt(const TileSetResult& result, std::string_view path) {
     const bool map = result.failedFile == FileRole::Map;
+    if (result.outputReplaced)
+        return inPlacePrompt("tile set", path, result.failedStep, result.reason);
     if (path.empty())
         return map ? "No map file was given: the map path is empty."
                    : "No tile set file was given: the output path is empty.";
@@ -124,6 +137,8 @@ std::string putRefusalPrompt(const PutResult& result, const std::string& tileSet
 
 std::string putFailurePrompt(const PutResult& result, std::string_view path) {
     const bool map = result.file == PutFile::Map;
+    if (result.mapReplaced)
+        return inPlacePrompt("map", path, result.failedStep, result.reason);
     if (path.empty())
         return map ? "No map file was given: the map path is empty."
                    : "No tile set file was given: the tile set path is empty.";

@@ -11,15 +11,17 @@ TileSetResult failed(FileRole file, const files::FileError& error) {
     return TileSetResult::failed(file, error.step, error.reason);
 }
 
+constexpr const char* kOutputIsMap = "it is the map file itself, which would be overwritten";
+
 } // namespace
 
-TileSetResult RipBMP(const std::string& InPath, const std::string& OutPath,
-                     const RipOptions& options) {
+bool startsWithBitmap(const TileSetRead& read) {
+    return read.mapBytes >= 2 && read.bytes[0] == std::byte{'B'} && read.bytes[1] == std::byte{'M'};
+}
+
+std::variant<TileSetRead, TileSetResult> readTileSet(const std::string& InPath) {
     if (InPath.empty())
         return TileSetResult::failed(FileRole::Map, {}, "no path was given");
-    if (OutPath.empty())
-        return TileSetResult::failed(FileRole::Output, {}, "no path was given");
-
     // Checked before opening: opening a device can have effects of its own.
     const auto mapInfo = files::inspect(InPath);
     if (!mapInfo)
@@ -27,52 +29,64 @@ TileSetResult RipBMP(const std::string& InPath, const std::string& OutPath,
     if (mapInfo->kind != files::FileKind::Regular)
         return TileSetResult::failed(FileRole::Map, {}, files::notAFile(mapInfo->kind));
 
-    // Bytes the map does not have stay zero.
-    std::array<std::byte, kTileSetLength> tileSet{};
-    std::size_t mapBytes = 0;
-    {
-        auto map = files::ReadOnlyFile::open(InPath, *mapInfo);
-        if (!map)
-            return failed(FileRole::Map, map.error());
-        for (const auto& block : kTileSetBlocks) {
-            const auto read =
-                map->readAt(block.offset, std::span(tileSet).subspan(block.offset, block.length));
-            if (!read)
-                return failed(FileRole::Map, read.error());
-            if (*read > 0)
-                mapBytes = std::max(mapBytes, block.offset + *read);
-        }
+    TileSetRead read{InPath, mapInfo->identity, {}, 0};
+    auto map = files::ReadOnlyFile::open(InPath, *mapInfo);
+    if (!map)
+        return failed(FileRole::Map, map.error());
+    for (const auto& block : kTileSetBlocks) {
+        const auto got =
+            map->readAt(block.offset, std::span(read.bytes).subspan(block.offset, block.length));
+        if (!got)
+            return failed(FileRole::Map, got.error());
+        if (*got > 0)
+            read.mapBytes = std::max(read.mapBytes, block.offset + *got);
     }
+    return read;
+}
 
-    files::WriteOptions write;
-    write.keepApartFrom = mapInfo->identity;
-    write.keptApartReason = "it is the map file itself, which would be overwritten";
-    write.flushFolder = !options.deferFolderFlush;
-    write.deferRelease = options.deferRelease;
-    std::optional<TileSetResult> endedBeforeReplacing;
-    if (options.beforeReplace)
-        write.beforeReplace = [&](const files::ReplaceCheck& output) {
-            endedBeforeReplacing = options.beforeReplace({mapInfo->identity, mapBytes, output});
-            return endedBeforeReplacing ? files::ReplaceDecision::Keep
-                                        : files::ReplaceDecision::Replace;
-        };
-    auto written = files::writeAtomically(OutPath, tileSet, write);
-    if (!written)
-        return failed(FileRole::Output, written.error());
-    const bool startsWithBitmap =
-        mapBytes >= 2 && tileSet[0] == std::byte{'B'} && tileSet[1] == std::byte{'M'};
-    if (endedBeforeReplacing) {
-        endedBeforeReplacing->mapStartsWithBitmap = startsWithBitmap;
-        return *endedBeforeReplacing;
+files::WriteOptions tileSetWriteOptions(const TileSetRead& read) {
+    files::WriteOptions options;
+    options.keepApartFrom = read.map;
+    options.keptApartReason = kOutputIsMap;
+    return options;
+}
+
+std::optional<TileSetResult> refuseOutput(const TileSetRead& read, const std::string& OutPath) {
+    if (OutPath.empty())
+        return TileSetResult::failed(FileRole::Output, {}, "no path was given");
+    if (files::sameFile(read.mapPath, OutPath))
+        return TileSetResult::failed(FileRole::Output, {}, kOutputIsMap);
+    return std::nullopt;
+}
+
+TileSetResult tileSetResultOf(const TileSetRead& read,
+                              const files::Expected<files::Written>& written) {
+    if (!written) {
+        TileSetResult result = failed(FileRole::Output, written.error());
+        result.outputReplaced = written.error().afterReplacing;
+        return result;
     }
-    if (written->folder)
-        options.deferFolderFlush(std::move(*written->folder));
-
-    TileSetResult result =
-        mapBytes < kTileSetLength ? TileSetResult::shortMap(mapBytes) : TileSetResult::complete();
+    TileSetResult result = read.mapBytes < kTileSetLength ? TileSetResult::shortMap(read.mapBytes)
+                                                          : TileSetResult::complete();
     result.outputOtherNames = written->otherNames;
-    result.mapStartsWithBitmap = startsWithBitmap;
+    result.mapStartsWithBitmap = startsWithBitmap(read);
     return result;
+}
+
+TileSetResult writeTileSet(const TileSetRead& read, const std::string& OutPath) {
+    if (auto refused = refuseOutput(read, OutPath))
+        return *refused;
+    return tileSetResultOf(
+        read, files::writeAtomically(OutPath, {read.bytes}, tileSetWriteOptions(read)));
+}
+
+TileSetResult RipBMP(const std::string& InPath, const std::string& OutPath) {
+    if (OutPath.empty() && !InPath.empty())
+        return TileSetResult::failed(FileRole::Output, {}, "no path was given");
+    auto read = readTileSet(InPath);
+    if (auto* failure = std::get_if<TileSetResult>(&read))
+        return *failure;
+    return writeTileSet(std::get<TileSetRead>(read), OutPath);
 }
 
 } // namespace quillmere

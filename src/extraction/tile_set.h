@@ -5,9 +5,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
+#include <variant>
 
 namespace quillmere {
 
@@ -52,37 +52,48 @@ struct TileSetResult {
     // For a success: whether the map starts as a bitmap does ("BM"). A map that does not may
     // be some other file, picked by mistake; it is copied all the same.
     bool mapStartsWithBitmap = true;
+    // For a failure: the new tile set had taken the output's name when a later step failed.
+    bool outputReplaced = false;
 
     static TileSetResult complete() { return {}; }
     static TileSetResult shortMap(std::size_t mapBytes) {
-        return {TileSetOutcome::ShortMap, mapBytes, FileRole::Map, {}, {}, 0, true};
+        return {TileSetOutcome::ShortMap, mapBytes, FileRole::Map, {}, {}, 0, true, false};
     }
     static TileSetResult failed(FileRole file, std::string step, std::string reason) {
-        return {TileSetOutcome::Failed, 0, file, std::move(step), std::move(reason), 0, true};
+        return {TileSetOutcome::Failed, 0, file, std::move(step), std::move(reason), 0, true, false};
     }
 };
 
-// What a caller's check sees just before the output is replaced.
-struct OutputCheck {
+// A map's tile set as read, with what writing it needs to know of the map.
+struct TileSetRead {
+    std::string mapPath;
     files::FileIdentity map;
+    // Bytes the map does not have stay zero.
+    std::array<std::byte, kTileSetLength> bytes{};
     std::size_t mapBytes = 0; // as TileSetResult::mapBytes
-    files::ReplaceCheck output;
 };
 
-struct RipOptions {
-    // Nothing: go on and replace the output. A result: end with it instead, the output left as
-    // it is (a failure, or a success whose output an earlier conversion already wrote).
-    std::function<std::optional<TileSetResult>(const OutputCheck&)> beforeReplace;
-    // Set: the output's folder is not flushed by RipBMP but handed over, for the caller to
-    // flush once for all its outputs there before it reports them done.
-    std::function<void(files::OutputFolder)> deferFolderFlush;
-    // true: the replaced output is closed by the thread's next files::releaseOldOutput().
-    bool deferRelease = false;
-};
+// The first step: reads the tile set at the start of the map file InPath, which is only read.
+std::variant<TileSetRead, TileSetResult> readTileSet(const std::string& InPath);
 
-// Copies the tile set at the start of the map file InPath into the file OutPath. The map is
-// only read. The output becomes exactly the tile set, replaced whole, or stays as it was.
-TileSetResult RipBMP(const std::string& InPath, const std::string& OutPath,
-                     const RipOptions& options = {});
+// What the write of `read` to the output asks of the file layer: the map is never the output.
+files::WriteOptions tileSetWriteOptions(const TileSetRead& read);
+
+// Why `read` may not go to OutPath before anything is written, or nothing: the output is the
+// map itself, by any name the map's folder gives it.
+std::optional<TileSetResult> refuseOutput(const TileSetRead& read, const std::string& OutPath);
+
+// Whether the map starts as a bitmap does ("BM"): one that does not may be some other file.
+bool startsWithBitmap(const TileSetRead& read);
+
+// What a write of `read` came to.
+TileSetResult tileSetResultOf(const TileSetRead& read,
+                              const files::Expected<files::Written>& written);
+
+// The second step: writes the tile set into the file OutPath, replaced whole, or left as it was.
+TileSetResult writeTileSet(const TileSetRead& read, const std::string& OutPath);
+
+// Copies the tile set at the start of the map file InPath into the file OutPath: both steps.
+TileSetResult RipBMP(const std::string& InPath, const std::string& OutPath);
 
 } // namespace quillmere

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -16,9 +16,11 @@ namespace quillmere::files {
 struct FileError {
     std::string step;   // "while writing", or empty when the path could not be used at all
     std::string reason; // the system's own words
-    bool notFound = false;
+    // true: the new file had already taken the output's name; what failed came after it.
+    bool afterReplacing = false;
 };
 
+// A value, or why there is none. Steps that give nothing back return Expected<Done>.
 template <typename T> class Expected {
 public:
     Expected(T value) : state_(std::move(value)) {}
@@ -39,7 +41,8 @@ struct Done {};
 
 enum class FileKind { Regular, Directory, Pipe, Device, Socket, Other };
 
-// Tells two paths for the same file apart from two files, through links of either kind.
+// Tells two paths for the same file apart from two files, through links of either kind, on file
+// systems that number their files; see sameFile() for those that give each spelling a number.
 struct FileIdentity {
     std::uint64_t volume = 0;
     std::uint64_t index = 0;
@@ -72,6 +75,11 @@ inline std::string notAFile(FileKind kind) {
 // What the path names, following symbolic links.
 Expected<FileInfo> inspect(const std::string& path);
 
+// Whether two paths name one existing file: one identity, or, in a folder that treats two
+// spellings of a name as one (as exFAT and FAT do, or ext4 with casefold), two names that fold
+// to one, whatever numbers the file system gives each spelling.
+bool sameFile(const std::string& a, const std::string& b);
+
 // A file as it stands at one moment: enough to tell whether it changed since.
 struct FileState {
     FileIdentity identity;
@@ -102,80 +110,117 @@ private:
     std::intptr_t handle_;
 };
 
-// What stands at the output's place just before the new file is renamed over it.
-struct ReplaceCheck {
-    FileIdentity folder;   // the folder the output's name is in, after links
-    FileIdentity incoming; // the new file, complete and flushed, about to take the name
-    // What the name names at the moment of the call, after any wait the check needed; nothing
-    // when it names nothing.
-    std::function<std::optional<FileState>()> current;
-};
+// A handle the file layer gives back for its holder to close when it suits it: the replaced
+// output, whose closing releases its blocks, or the folder an output was renamed into.
+class HeldHandle {
+public:
+    HeldHandle() = default;
+    explicit HeldHandle(std::intptr_t handle) : handle_(handle) {}
+    HeldHandle(HeldHandle&& other) noexcept : handle_(std::exchange(other.handle_, kNone)) {}
+    HeldHandle& operator=(HeldHandle&& other) noexcept {
+        std::swap(handle_, other.handle_);
+        return *this;
+    }
+    HeldHandle(const HeldHandle&) = delete;
+    HeldHandle& operator=(const HeldHandle&) = delete;
+    ~HeldHandle();
 
-enum class ReplaceDecision {
-    Replace, // rename the new file over the output
-    Keep,    // leave the output's name as it is and discard the new file
+    std::intptr_t get() const { return handle_; }
+
+private:
+    static constexpr std::intptr_t kNone = -1;
+    std::intptr_t handle_ = kNone;
 };
 
 // The folder an output was renamed into, held open so that the rename can be made durable.
 class OutputFolder {
 public:
-    OutputFolder(OutputFolder&& other) noexcept;
-    OutputFolder& operator=(OutputFolder&& other) noexcept;
-    OutputFolder(const OutputFolder&) = delete;
-    OutputFolder& operator=(const OutputFolder&) = delete;
-    ~OutputFolder();
+    OutputFolder(HeldHandle handle, FileIdentity identity, std::string shownPath)
+        : handle_(std::move(handle)), identity_(identity), shownPath_(std::move(shownPath)) {}
 
     FileIdentity identity() const { return identity_; }
     // Puts the folder's list of names on disk, with every rename made in it so far.
     Expected<Done> flush();
 
 private:
-    friend struct OutputFolderAccess; // the file layer's own way to make one
-    OutputFolder(std::intptr_t handle, FileIdentity identity, std::string shownPath)
-        : handle_(handle), identity_(identity), shownPath_(std::move(shownPath)) {}
-    std::intptr_t handle_;
+    HeldHandle handle_;
     FileIdentity identity_;
     std::string shownPath_; // how messages name it
 };
 
 struct WriteOptions {
-    // Called once the new file is complete and flushed, on the resolved folder and name,
-    // immediately before the rename; a check that must hold at the rename goes here. Calls
-    // from several threads may overlap: a caller that needs an order keeps it itself.
-    std::function<ReplaceDecision(const ReplaceCheck&)> beforeReplace;
     // false: the folder is not flushed here; Written::folder is handed back for the caller to
     // flush once for many outputs, before it tells anyone they are done.
     bool flushFolder = true;
     // A file that must not be replaced, such as the one the bytes come from: an output that
-    // turns out to be it is refused with `keptApartReason`, before anything is written.
+    // turns out to be it is refused with `keptApartReason`, before anything is written and
+    // again at the rename.
     std::optional<FileIdentity> keepApartFrom;
     std::string keptApartReason;
-    // true: the replaced file, held open through the rename, is not closed here but by this
-    // thread's next releaseOldOutput(). Closing the last hold on a file releases its blocks,
-    // which takes a while; a caller that lets its next rename go first does that outside its
-    // order.
-    bool deferRelease = false;
+    // Set: the output is replaced only if it is still as it was then; otherwise it is left as it
+    // is and Written::replaced is false.
+    std::optional<FileState> unchangedSince;
 };
 
-// Closes the file that this thread's last write with deferRelease replaced, if any.
-void releaseOldOutput();
-
 struct Written {
-    bool replaced = true;               // false when beforeReplace kept the old name
-    FileIdentity identity;              // the file the output's name now names
-    std::uint64_t otherNames = 0;       // the replaced file's other hard links: they keep its bytes
+    bool replaced = true;         // false when the output changed since `unchangedSince`
+    FileIdentity identity;        // the file the output's name now names
+    std::uint64_t otherNames = 0; // the replaced file's other hard links: they keep its bytes
+    // The replaced file, still open: closing it releases its blocks, which takes a while, so
+    // its holder chooses when (a batch lets its next rename go first).
+    HeldHandle replacedFile;
     std::optional<OutputFolder> folder; // with flushFolder false: still to be flushed
 };
 
-// Replaces the file at `path` with `bytes`. Symbolic links are followed only as the system
-// itself follows them (its protections included), and one to nothing is refused. In the
-// folder and under the name so found, a temporary file gets the bytes, the old file's owner,
-// group, mode, access control list and other attributes (as far as the process may give
-// them; setuid and setgid only with their owner and group; a list that cannot be kept fails
-// the write), is flushed, renamed over the old file, and the folder is flushed. The old file
-// stands whole until the rename. Leftover temporaries of killed runs in that folder are
-// removed the first time a process writes there, and only those.
-Expected<Written> writeAtomically(const std::string& path, std::span<const std::byte> bytes,
+// What the new file holds. Its own step, so that it may grow other sources than bytes in memory.
+struct Content {
+    std::span<const std::byte> bytes;
+};
+
+struct ReplacementState; // each system's own: the folder, the names, the files open
+struct DropReplacementState {
+    void operator()(ReplacementState* state) const noexcept;
+};
+using ReplacementStatePtr = std::unique_ptr<ReplacementState, DropReplacementState>;
+
+// One replacement of a file, in two halves: prepare() resolves the path, writes and flushes a
+// temporary beside the output with the old file's metadata; commit() names it, checks, renames
+// it over the output and flushes the folder. A caller that must look at the output between the
+// two (a batch keeping its outputs apart) does so with current(); dropping an uncommitted
+// replacement removes its temporary and leaves the output as it was.
+//
+// Symbolic links are followed only as the system itself follows them (its protections
+// included), and one to nothing is refused. The new file gets the old one's owner, group,
+// access control list, other attributes and mode, as far as the process may give them, after
+// its data; special bits only where the system keeps them for a rewritten file. The old file
+// stands whole until the rename.
+class Replacement {
+public:
+    static Expected<Replacement> prepare(const std::string& path, const Content& content,
+                                         const WriteOptions& options = {});
+    Replacement(Replacement&&) noexcept;
+    Replacement& operator=(Replacement&&) noexcept;
+    ~Replacement();
+
+    // What the output's name names at this moment; nothing when it names nothing.
+    std::optional<FileState> current() const;
+    // The new file, complete and flushed.
+    FileIdentity incoming() const;
+    // Whether the output's folder treats `name` and the output's own name as one.
+    bool namesOneFile(const std::string& name) const;
+
+    Expected<Written> commit();
+
+private:
+    Replacement(ReplacementStatePtr state, WriteOptions options);
+    Expected<Done> keptApart(std::optional<FileIdentity> output) const;
+
+    ReplacementStatePtr state_;
+    WriteOptions options_;
+};
+
+// prepare() and commit() in one.
+Expected<Written> writeAtomically(const std::string& path, const Content& content,
                                   const WriteOptions& options = {});
 
 } // namespace quillmere::files

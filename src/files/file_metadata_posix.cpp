@@ -11,6 +11,11 @@
 #include <sys/xattr.h>
 #include <vector>
 
+#ifdef __linux__
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#endif
+
 namespace quillmere::files {
 namespace {
 
@@ -19,6 +24,25 @@ namespace {
 constexpr std::array<std::string_view, 2> kAccessLists = {"system.posix_acl_access",
                                                           "system.nfs4_acl"};
 
+// The system drops a file's capabilities when its content is rewritten; so does a copy.
+constexpr std::string_view kCapabilities = "security.capability";
+
+// Failures that say the file system keeps no such thing: there is nothing to keep then.
+bool notKeptHere(int code) {
+    return code == ENOTSUP || code == EOPNOTSUPP || code == ENOSYS;
+}
+
+// Whether the system lets this process keep setuid and setgid on a file it writes to.
+bool keepsSpecialBitsOnWrite() {
+#ifdef __linux__
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+    if (::syscall(SYS_capget, &header, data) == 0)
+        return (data[CAP_FSETID / 32].effective & (1u << (CAP_FSETID % 32))) != 0;
+#endif
+    return ::geteuid() == 0;
+}
+
 bool isAccessList(std::string_view name) {
     return std::find(kAccessLists.begin(), kAccessLists.end(), name) != kAccessLists.end();
 }
@@ -26,8 +50,8 @@ bool isAccessList(std::string_view name) {
 // Failures that only say "this process may not, or this file system cannot": the attribute
 // is then not carried, as a copy by hand would not carry it either.
 bool notPermittedHere(int code) {
-    return code == EPERM || code == EACCES || code == ENOTSUP || code == EOPNOTSUPP ||
-           code == EINVAL || code == E2BIG || code == ERANGE || code == ENODATA;
+    return code == EPERM || code == EACCES || notKeptHere(code) || code == EINVAL ||
+           code == E2BIG || code == ERANGE || code == ENODATA;
 }
 
 // A list of names or a value, measured first; nothing when it cannot be read (errno says why).
@@ -48,14 +72,19 @@ template <typename Call> std::optional<std::vector<char>> readGrowing(Call call)
     }
 }
 
-std::optional<FileError> copyAttributes(int from, int to) {
-    const std::vector<char> names = readGrowing([&](char* into, std::size_t size) {
-                                        return ::flistxattr(from, into, size);
-                                    }).value_or(std::vector<char>());
+Expected<Done> copyAttributes(int from, int to) {
+    auto listed =
+        readGrowing([&](char* into, std::size_t size) { return ::flistxattr(from, into, size); });
+    // Unlisted, an access control list would be silently dropped: the old file stays instead.
+    if (!listed && !notKeptHere(errno))
+        return systemError("while listing the old file's attributes");
+    const std::vector<char> names = listed.value_or(std::vector<char>());
     bool accessListKept = false;
     for (std::size_t at = 0; at < names.size();) {
         const std::string name(names.data() + at);
         at += name.size() + 1;
+        if (name == kCapabilities)
+            continue;
         const bool accessList = isAccessList(name);
         const auto value = readGrowing([&](char* into, std::size_t size) {
             return ::fgetxattr(from, name.c_str(), into, size);
@@ -76,38 +105,43 @@ std::optional<FileError> copyAttributes(int from, int to) {
     }
     // A list inherited from the folder would grant what the old file did not.
     if (!accessListKept && ::fremovexattr(to, kAccessLists[0].data()) != 0 && errno != ENODATA &&
-        errno != ENOTSUP && errno != EOPNOTSUPP)
+        !notKeptHere(errno))
         return systemError("while giving it the old file's access control list");
-    return std::nullopt;
+    return Done{};
 }
 
 } // namespace
 
-std::optional<FileError> copyMetadata(int from, const struct stat& old, int to,
-                                      const struct stat& fresh) {
+Expected<Done> copyMetadata(int from, const struct stat& old, int to, const struct stat& fresh) {
     // Owner and group first: changing them clears setuid, setgid and file capabilities.
     bool ownerKept = fresh.st_uid == old.st_uid;
     bool groupKept = fresh.st_gid == old.st_gid;
     if (!ownerKept || !groupKept) {
         if (::fchown(to, old.st_uid, old.st_gid) == 0) {
             ownerKept = groupKept = true;
+        } else if (notKeptHere(errno)) {
+            ownerKept = groupKept = true; // a file system without owners: nothing to keep
         } else if (errno != EPERM && errno != EINVAL) {
             return systemError("while giving it the old file's owner");
         } else if (!groupKept && ::fchown(to, static_cast<uid_t>(-1), old.st_gid) == 0) {
             groupKept = true; // a member of the group may give it, not the owner
         }
     }
-    if (auto error = copyAttributes(from, to))
-        return error;
-    // setuid and setgid only where their owner and group came along: never more rights.
+    if (auto copied = copyAttributes(from, to); !copied)
+        return copied;
+    // setuid and setgid only where their owner and group came along (never more rights), and
+    // only where the system keeps them on a file written to: setuid never, setgid when the
+    // group may not run the file (then it marks locking), unless the process may keep them.
     mode_t mode = old.st_mode & 07777;
-    if (!ownerKept)
+    const bool keepsSpecialBits = keepsSpecialBitsOnWrite();
+    if (!ownerKept || !keepsSpecialBits)
         mode &= ~mode_t(S_ISUID);
-    if (!groupKept)
+    if (!groupKept || (!keepsSpecialBits && (mode & S_IXGRP)))
         mode &= ~mode_t(S_ISGID);
-    if (::fchmod(to, mode) != 0)
+    // The mode last: the steps before may clear bits of it.
+    if (::fchmod(to, mode) != 0 && !notKeptHere(errno))
         return systemError("while giving it the old file's permissions");
-    return std::nullopt;
+    return Done{};
 }
 
 } // namespace quillmere::files

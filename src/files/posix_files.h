@@ -1,7 +1,7 @@
 #pragma once
 
 // What the POSIX file layer's parts share: an owned descriptor, errors in the system's words,
-// and the temporary file that a write goes through.
+// the output's place, and the temporary file that a replacement goes through.
 
 #include "file_layer.h"
 
@@ -14,12 +14,15 @@
 namespace quillmere::files {
 
 inline FileError systemError(std::string step, int code = errno) {
-    return {std::move(step), std::generic_category().message(code), code == ENOENT};
+    return {std::move(step), std::generic_category().message(code)};
 }
 
 inline FileIdentity identityOf(const struct stat& status) {
     return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
 }
+
+FileKind kindOf(mode_t mode);
+FileState stateOf(const struct stat& status);
 
 class Fd {
 public:
@@ -51,11 +54,18 @@ struct OutputPlace {
     std::string name;
 };
 
+// The output's folder and name after links, and what is there now (st_nlink 0 when nothing).
+Expected<OutputPlace> placeOf(const std::string& path, struct stat& existing);
+
 // How a message names a folder: as the path gave it, or the current folder's own path.
 std::string folderForMessages(const std::string& shownFolder);
 
+// Whether `folder` names one file by both `a` and `b`: the same name, or two that fold to one
+// where the folder ignores case (asked of the folder itself, with a third spelling).
+bool namesOneFile(int folder, const std::string& a, const std::string& b);
+
 // A new file in the output's folder, removed again unless it is renamed into place. While its
-// writer lives it holds a lock, which is what tells a live temporary from an abandoned one.
+// writer lives it holds it open, which tells a live temporary from an abandoned one.
 class TemporaryFile {
 public:
     explicit TemporaryFile(const OutputPlace& place) : place_(place) {}
@@ -64,16 +74,17 @@ public:
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
     // `mode` as for open(); the folder's default access control list applies as usual.
-    std::optional<FileError> create(mode_t mode);
+    Expected<Done> create(mode_t mode);
     int fd() const { return fd_.get(); }
-    std::optional<FileError> write(std::span<const std::byte> bytes);
-    std::optional<FileError> flush();
+    Expected<Done> write(std::span<const std::byte> bytes);
+    Expected<Done> flush();
     // Gives a finished unnamed file its name; a named one has one already.
-    std::optional<FileError> name();
-    std::optional<FileError> renameOverOutput();
+    Expected<Done> name();
+    const std::string& currentName() const { return name_; }
+    Expected<Done> renameOverOutput();
 
 private:
-    std::optional<FileError> createNamed(mode_t mode);
+    Expected<Done> createNamed(mode_t mode);
 
     const OutputPlace& place_;
     Fd fd_;
@@ -81,11 +92,7 @@ private:
     int inFlight_ = -1; // its slot among the temporaries in flight, once it has a name
 };
 
-// Removes, once per process and folder, the temporaries that killed runs left in it.
-void sweepAbandonedTemporaries(const OutputPlace& place);
-
 // Gives the new file the old one's owner, group, attributes, access control list and mode.
-std::optional<FileError> copyMetadata(int from, const struct stat& old, int to,
-                                      const struct stat& fresh);
+Expected<Done> copyMetadata(int from, const struct stat& old, int to, const struct stat& fresh);
 
 } // namespace quillmere::files

@@ -1,81 +1,88 @@
+// Temporaries that only this program makes, and a way to find a killed run's leftovers without
+// reading the folder. A temporary for the output NAME, made by the user with id UID, is named
+//     .NAME.quillmere-UID-SLOT.part
+// with SLOT one of a few small numbers (NAME cut between characters, with a hash of the whole
+// name, where it is too long). A run looks up those few names for its own output, and removes
+// one only when it proves it abandoned: a regular file with one name, owned by this very user,
+// on which nobody holds a lock of any kind (flock, or an OFD or POSIX record lock) and which no
+// process has open (the system grants a write lease only then). A live writer holds its
+// temporary open from its creation until the rename.
+
 #include "posix_files.h"
 #include "temporaries_in_flight.h"
+#include "unicode_text.h"
 
 #include <algorithm>
-#include <chrono>
-#include <dirent.h>
+#include <csignal>
 #include <fcntl.h>
-#include <mutex>
-#include <random>
-#include <set>
+#include <sys/file.h>
 #include <vector>
 
 namespace quillmere::files {
 namespace {
 
-// Leaves room for the temporary name's prefix and suffix within a 255-byte file name.
-constexpr std::size_t kMaxTemporaryStem = 200;
-constexpr std::size_t kRandomLength = 8;
-constexpr std::string_view kTemporarySuffix = ".part";
-constexpr std::string_view kRandomAlphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
-constexpr int kTemporaryNameAttempts = 64;
+constexpr int kSlots = kTemporarySlots;
 
-std::string randomPart() {
-    thread_local std::mt19937_64 generator{
-        std::random_device{}() ^
-        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-        static_cast<std::uint64_t>(::getpid())};
-    std::string part(kRandomLength, 'x');
-    for (auto& c : part)
-        c = kRandomAlphabet[generator() % kRandomAlphabet.size()];
-    return part;
-}
-
-// ".NAME.xxxxxxxx.part"
-std::string temporaryNameFor(const std::string& output) {
-    std::string name(1, '.');
-    name.append(output, 0, kMaxTemporaryStem);
-    name += '.';
-    name += randomPart();
-    name += kTemporarySuffix;
-    return name;
-}
-
-bool isTemporaryName(std::string_view name) {
-    constexpr std::size_t kTail = 1 + kRandomLength + kTemporarySuffix.size();
-    if (name.size() < 2 + kTail || !name.starts_with('.') || !name.ends_with(kTemporarySuffix))
-        return false;
-    const std::string_view random = name.substr(name.size() - kTail + 1, kRandomLength);
-    return name[name.size() - kTail] == '.' &&
-           std::all_of(random.begin(), random.end(),
-                       [](char c) { return kRandomAlphabet.find(c) != std::string_view::npos; });
-}
-
-// A lock on the whole file, owned by the open file rather than the process, so that each
-// temporary of a batch holds its own.
-bool lockWhole(int fd) {
-    struct flock whole {};
-    whole.l_type = F_WRLCK;
-    whole.l_whence = SEEK_SET;
-    return ::fcntl(fd, F_OFD_SETLK, &whole) == 0;
+std::string temporaryNameFor(const std::string& output, int slot) {
+    static const std::string user = std::to_string(::geteuid());
+    return files::temporaryNameFor(output, user, slot, NameUnits::Utf8Bytes);
 }
 
 bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-FileError interrupted() {
-    return {{}, "the run was interrupted", false};
+// Whether someone holds a POSIX or OFD record lock anywhere in the file.
+bool recordLocked(int fd) {
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    return ::fcntl(fd, F_OFD_GETLK, &whole) != 0 || whole.l_type != F_UNLCK;
 }
 
-std::optional<FileError> folderRefuses(const OutputPlace& place, int code) {
+// Removes `name` if it is an abandoned temporary of this user's; see the top of this file.
+void removeIfAbandoned(int folder, const std::string& name) {
+    struct stat named {
+    }, opened{};
+    if (::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(named.st_mode) || named.st_uid != ::geteuid() || named.st_nlink != 1)
+        return;
+    Fd candidate(
+        ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!candidate.valid() || ::fstat(candidate.get(), &opened) != 0 || !sameFile(named, opened))
+        return;
+    // Another open breaks the lease and signals its holder: with SIGURG, which does nothing,
+    // rather than SIGIO, which would end this run.
+    if (::flock(candidate.get(), LOCK_EX | LOCK_NB) != 0 || recordLocked(candidate.get()) ||
+        ::fcntl(candidate.get(), F_SETSIG, SIGURG) != 0 ||
+        ::fcntl(candidate.get(), F_SETLEASE, F_WRLCK) != 0)
+        return;
+    if (::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        sameFile(named, opened))
+        ::unlinkat(folder, name.c_str(), 0);
+    ::fcntl(candidate.get(), F_SETLEASE, F_UNLCK);
+}
+
+void removeAbandoned(const OutputPlace& place) {
+    for (int slot = 0; slot < kSlots; ++slot)
+        removeIfAbandoned(place.folder.get(), temporaryNameFor(place.name, slot));
+}
+
+FileError interrupted() {
+    return {{}, "the run was interrupted"};
+}
+
+FileError folderRefuses(const OutputPlace& place, int code) {
     if (code == EACCES || code == EPERM || code == EROFS)
         return FileError{
             {},
             "the folder \"" + folderForMessages(place.shownFolder) +
-                "\" does not allow new files: " + std::generic_category().message(code),
-            false};
+                "\" does not allow new files: " + std::generic_category().message(code)};
     return systemError({}, code);
+}
+
+FileError allSlotsTaken(std::string step) {
+    return {std::move(step), "other runs are writing the same file at this moment"};
 }
 
 } // namespace
@@ -97,15 +104,13 @@ TemporaryFile::~TemporaryFile() {
     forgetTemporary(inFlight_);
 }
 
-std::optional<FileError> TemporaryFile::create(mode_t mode) {
+Expected<Done> TemporaryFile::create(mode_t mode) {
+    removeAbandoned(place_);
 #ifdef O_TMPFILE
     // Unnamed until it is complete and flushed: a process killed while writing leaves nothing.
     fd_ = Fd(::openat(place_.folder.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
-    if (fd_.valid()) {
-        if (!lockWhole(fd_.get()))
-            return systemError({});
-        return std::nullopt;
-    }
+    if (fd_.valid())
+        return Done{};
     // Not every file system has unnamed files; those fall back to a named one.
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
         return folderRefuses(place_, errno);
@@ -113,41 +118,31 @@ std::optional<FileError> TemporaryFile::create(mode_t mode) {
     return createNamed(mode);
 }
 
-std::optional<FileError> TemporaryFile::createNamed(mode_t mode) {
-    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-        std::string candidate = temporaryNameFor(place_.name);
-        const int slot = beginMaking();
-        if (slot < 0)
+Expected<Done> TemporaryFile::createNamed(mode_t mode) {
+    for (int slot = 0; slot < kSlots; ++slot) {
+        std::string candidate = temporaryNameFor(place_.name, slot);
+        const int entry = beginMaking();
+        if (entry < 0)
             return interrupted();
         Fd created(::openat(place_.folder.get(), candidate.c_str(),
                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
         if (!created.valid()) {
             const int error = errno;
-            notMade(slot);
+            notMade(entry);
             if (error == EEXIST)
-                continue;
+                continue; // a live run's
             return folderRefuses(place_, error);
         }
-        made(slot, {place_.folder.get(), candidate});
-        // A sweeper may have found it between the create and the lock, and then removes it:
-        // it is ours only if the lock is ours and the name still leads to it.
-        struct stat opened {
-        }, named{};
-        if (!lockWhole(created.get()) || ::fstat(created.get(), &opened) != 0 ||
-            ::fstatat(place_.folder.get(), candidate.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !sameFile(opened, named)) {
-            forgetTemporary(slot);
-            continue;
-        }
+        made(entry, {place_.folder.get(), candidate});
         fd_ = std::move(created);
         name_ = std::move(candidate);
-        inFlight_ = slot;
-        return std::nullopt;
+        inFlight_ = entry;
+        return Done{};
     }
-    return systemError({}, EEXIST);
+    return allSlotsTaken({});
 }
 
-std::optional<FileError> TemporaryFile::write(std::span<const std::byte> bytes) {
+Expected<Done> TemporaryFile::write(std::span<const std::byte> bytes) {
     while (!bytes.empty()) {
         const ssize_t written = ::write(fd_.get(), bytes.data(), bytes.size());
         if (written < 0 && errno == EINTR)
@@ -158,10 +153,10 @@ std::optional<FileError> TemporaryFile::write(std::span<const std::byte> bytes) 
             return systemError("while writing", EIO);
         bytes = bytes.subspan(static_cast<std::size_t>(written));
     }
-    return std::nullopt;
+    return Done{};
 }
 
-std::optional<FileError> TemporaryFile::flush() {
+Expected<Done> TemporaryFile::flush() {
 #if defined(__APPLE__)
     const int flushed = ::fsync(fd_.get());
 #else
@@ -169,17 +164,17 @@ std::optional<FileError> TemporaryFile::flush() {
 #endif
     if (flushed != 0)
         return systemError("while flushing it to disk");
-    return std::nullopt;
+    return Done{};
 }
 
-std::optional<FileError> TemporaryFile::name() {
+Expected<Done> TemporaryFile::name() {
     if (inFlight_ >= 0)
-        return std::nullopt;
+        return Done{};
     const std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
-    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-        std::string candidate = temporaryNameFor(place_.name);
-        const int slot = beginMaking();
-        if (slot < 0)
+    for (int slot = 0; slot < kSlots; ++slot) {
+        std::string candidate = temporaryNameFor(place_.name, slot);
+        const int entry = beginMaking();
+        if (entry < 0)
             return interrupted();
         int linked = ::linkat(AT_FDCWD, self.c_str(), place_.folder.get(), candidate.c_str(),
                               AT_SYMLINK_FOLLOW);
@@ -188,20 +183,20 @@ std::optional<FileError> TemporaryFile::name() {
             linked = ::linkat(fd_.get(), "", place_.folder.get(), candidate.c_str(), AT_EMPTY_PATH);
 #endif
         if (linked == 0) {
-            made(slot, {place_.folder.get(), candidate});
+            made(entry, {place_.folder.get(), candidate});
             name_ = std::move(candidate);
-            inFlight_ = slot;
-            return std::nullopt;
+            inFlight_ = entry;
+            return Done{};
         }
         const int error = errno;
-        notMade(slot);
+        notMade(entry);
         if (error != EEXIST)
             return systemError("while naming it in its folder", error);
     }
-    return systemError("while naming it in its folder", EEXIST);
+    return allSlotsTaken("while naming it in its folder");
 }
 
-std::optional<FileError> TemporaryFile::renameOverOutput() {
+Expected<Done> TemporaryFile::renameOverOutput() {
     if (runInterrupted())
         return interrupted();
     const int folder = place_.folder.get();
@@ -209,44 +204,7 @@ std::optional<FileError> TemporaryFile::renameOverOutput() {
         return systemError("while replacing the old file");
     forgetTemporary(inFlight_);
     inFlight_ = -1;
-    return std::nullopt;
-}
-
-void sweepAbandonedTemporaries(const OutputPlace& place) {
-    static std::mutex lock;
-    static std::set<std::pair<std::uint64_t, std::uint64_t>> swept;
-    {
-        std::lock_guard hold(lock);
-        if (!swept.emplace(place.folderIdentity.volume, place.folderIdentity.index).second)
-            return;
-    }
-    const int listing = ::openat(place.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listing < 0)
-        return; // a folder it may not list keeps what it has
-    DIR* entries = ::fdopendir(listing);
-    if (entries == nullptr) {
-        ::close(listing);
-        return;
-    }
-    while (const dirent* entry = ::readdir(entries)) {
-        if (!isTemporaryName(entry->d_name) ||
-            (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN))
-            continue;
-        // Only a regular file whose lock nobody holds is proven abandoned: a live writer holds
-        // its temporary's lock from before the file has its name until after the rename.
-        struct stat listed {
-        }, opened{};
-        if (::fstatat(place.folder.get(), entry->d_name, &listed, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(listed.st_mode))
-            continue;
-        Fd candidate(::openat(place.folder.get(), entry->d_name,
-                              O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-        if (!candidate.valid() || ::fstat(candidate.get(), &opened) != 0 ||
-            !sameFile(listed, opened) || !lockWhole(candidate.get()))
-            continue;
-        ::unlinkat(place.folder.get(), entry->d_name, 0);
-    }
-    ::closedir(entries);
+    return Done{};
 }
 
 } // namespace quillmere::files

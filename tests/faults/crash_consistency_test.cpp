@@ -102,7 +102,8 @@ TEST(CrashConsistency, AKilledBatchLeavesEveryOutputOldOrNew) {
     // The next run into the folder removes what the killed ones left, and nothing else: not a
     // file of another name, nor a temporary whose writer still lives (and holds its lock).
     writeFile(folder / "out/.keep.part", {});
-    const std::string live = folder / "out/.map0.BMP.abcd1234.part";
+    const std::string live =
+        folder / ("out/.map0.bmp.quillmere-" + std::to_string(::geteuid()) + "-0.part");
     writeFile(live, {});
     const int liveFd = ::open(live.c_str(), O_RDWR | O_CLOEXEC);
     struct flock lock {};

@@ -70,9 +70,9 @@ using Check = std::function<void(const Scene&, const testing::ProcessResult&)>;
 struct Scenario {
     const char* name;
     Setup setup;
-    std::vector<std::string> faults; // settings for the preloaded fault injector
+    std::vector<std::string> faults = {}; // settings for the preloaded fault injector
     int exitStatus;
-    std::vector<std::string> saysAll; // texts the report must hold
+    std::vector<std::string> saysAll = {}; // texts the report must hold
     Output output;
     bool needsRoot = false;
     Check alsoCheck = {};
@@ -103,6 +103,14 @@ std::vector<std::string> inject(std::vector<std::string> settings) {
 void own(const std::string& path, uid_t user, gid_t group, mode_t mode) {
     ASSERT_EQ(::lchown(path.c_str(), user, group), 0) << path;
     ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
+}
+
+// The output is the user's own, with `mode`, and the user converts.
+std::string asUserWith(Scene& s, mode_t mode) {
+    own(s.folder.path(), kUser, kUserGroup, 0755);
+    own(s.folder / "Tiles.BMP", kUser, kUserGroup, mode);
+    s.runAs = kAsUser;
+    return {};
 }
 
 void expectOwner(const std::string& path, uid_t user, gid_t group, mode_t mode) {
@@ -149,6 +157,8 @@ std::string aclWithMask() {
 }
 
 constexpr const char* kAccessList = "system.posix_acl_access";
+// Version 2 file capabilities: effective, with cap_net_bind_service permitted.
+const std::string kNetBindCapability("\x01\0\0\x02\0\x04\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 20);
 
 std::string readSetting(const std::string& path) {
     std::ifstream file(path);
@@ -462,7 +472,8 @@ std::vector<Scenario> scenarios() {
          none,
          inject({"QUILLMERE_FAULT_CALL=fsync"}),
          1,
-         {"\"Tiles.BMP\" while flushing its folder", "Input/output error"},
+         {"The new tile set is in place in \"Tiles.BMP\"", "power loss", "could not be flushed",
+          "Input/output error"},
          Output::NewTileSet},
         {"root keeps a user's setuid file theirs",
          [](Scene& s) {
@@ -556,6 +567,59 @@ std::vector<Scenario> scenarios() {
          [](const Scene& s, const auto&) {
              EXPECT_EQ(attributeOf(s.folder / "Tiles.BMP", kAccessList), aclWithMask());
          }},
+        {.name = "listing the attributes of a file with an access control list fails",
+         .setup =
+             [](Scene& s) {
+                 return setAttribute(s.folder / "Tiles.BMP", kAccessList, aclWithMask());
+             },
+         .faults = inject({"QUILLMERE_FAULT_CALL=flistxattr"}),
+         .exitStatus = 1,
+         .saysAll = {"\"Tiles.BMP\" while listing the old file's attributes", "Input/output error"},
+         .output = Output::OldBytes,
+         .alsoCheck =
+             [](const Scene& s, const auto&) {
+                 EXPECT_EQ(attributeOf(s.folder / "Tiles.BMP", kAccessList), aclWithMask());
+             }},
+        {.name = "a user's setuid file loses setuid, as a write clears it",
+         .setup = [](Scene& s) { return asUserWith(s, 04755); },
+         .exitStatus = 0,
+         .output = Output::NewTileSet,
+         .needsRoot = true,
+         .alsoCheck =
+             [](const Scene& s, const auto&) {
+                 expectOwner(s.folder / "Tiles.BMP", kUser, kUserGroup, 0755);
+             }},
+        {.name = "a user's setgid program loses setgid, as a write clears it",
+         .setup = [](Scene& s) { return asUserWith(s, 02775); },
+         .exitStatus = 0,
+         .output = Output::NewTileSet,
+         .needsRoot = true,
+         .alsoCheck =
+             [](const Scene& s, const auto&) {
+                 expectOwner(s.folder / "Tiles.BMP", kUser, kUserGroup, 0775);
+             }},
+        {.name = "a user's setgid file that no one runs keeps it, as a write does",
+         .setup = [](Scene& s) { return asUserWith(s, 02664); },
+         .exitStatus = 0,
+         .output = Output::NewTileSet,
+         .needsRoot = true,
+         .alsoCheck =
+             [](const Scene& s, const auto&) {
+                 expectOwner(s.folder / "Tiles.BMP", kUser, kUserGroup, 02664);
+             }},
+        {.name = "file capabilities are dropped, as a write drops them",
+         .setup =
+             [](Scene& s) {
+                 return setAttribute(s.folder / "Tiles.BMP", "security.capability",
+                                     kNetBindCapability);
+             },
+         .exitStatus = 0,
+         .output = Output::NewTileSet,
+         .needsRoot = true,
+         .alsoCheck =
+             [](const Scene& s, const auto&) {
+                 EXPECT_EQ(attributeOf(s.folder / "Tiles.BMP", "security.capability"), "");
+             }},
         {"an extended attribute",
          [](Scene& s) { return setAttribute(s.folder / "Tiles.BMP", "user.origin", "castle"); },
          {},

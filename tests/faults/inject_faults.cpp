@@ -1,7 +1,8 @@
 // Preloaded into quillmere-tiles by the fault tests: makes chosen system calls fail, or write
 // less than asked, so that the program's handling of a full disk or a failing flush can be
 // seen without a full disk. Set through the environment:
-//   QUILLMERE_FAULT_CALL    write | fsync | fdatasync | rename | open | pread | fsetxattr
+//   QUILLMERE_FAULT_CALL    write | fsync | fdatasync | rename | open | pread | fsetxattr |
+//                           flistxattr
 //                           (open and rename include openat and renameat)
 //   QUILLMERE_FAULT_ERRNO   ENOSPC | EIO | EACCES | EDQUOT (default EIO)
 //   QUILLMERE_FAULT_AFTER_BYTES  write: let this many bytes through first, then fail
@@ -125,6 +126,11 @@ int renameat(int fromFolder, const char* from, int toFolder, const char* to) {
 int fsetxattr(int fd, const char* name, const void* value, size_t size, int flags) {
     static auto real = next<int (*)(int, const char*, const void*, size_t, int)>("fsetxattr");
     return targets("fsetxattr") && failsNow() ? failWith() : real(fd, name, value, size, flags);
+}
+
+ssize_t flistxattr(int fd, char* list, size_t size) {
+    static auto real = next<ssize_t (*)(int, char*, size_t)>("flistxattr");
+    return targets("flistxattr") && failsNow() ? failWith() : real(fd, list, size);
 }
 
 ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {

@@ -20,12 +20,13 @@ struct PutFault {
     const char* name;
     std::vector<std::string> faults; // settings for the preloaded fault injector
     std::string says;
+    bool afterTheRename = false; // the new map is in place; its folder could not be flushed
     QUILLMERE_PRINTS_ROW_NAME(PutFault)
 };
 
 class PutFaults : public ::testing::TestWithParam<PutFault> {};
 
-TEST_P(PutFaults, AFailedReplacementLeavesTheMapAsItWas) {
+TEST_P(PutFaults, AFailedReplacementSaysWhereTheMapStands) {
     TempFolder folder;
     Bytes map = patternBytes(60000, 1);
     map[0] = 'B';
@@ -42,6 +43,16 @@ TEST_P(PutFaults, AFailedReplacementLeavesTheMapAsItWas) {
                                          folder.path().string(), environment);
 
     EXPECT_EQ(run.exitStatus, 1);
+    if (GetParam().afterTheRename) {
+        EXPECT_NE(run.err.find("Tiles.BMP -> Map.LVL: The new map is in place in \"Map.LVL\", but "
+                               "it may not survive a power loss: the folder \""),
+                  std::string::npos)
+            << run.err;
+        EXPECT_NE(run.err.find(GetParam().says), std::string::npos) << run.err;
+        std::copy(tileSet.begin(), tileSet.end(), map.begin());
+        EXPECT_EQ(readFile(folder / "Map.LVL"), map);
+        return;
+    }
     EXPECT_EQ(run.err, "quillmere-tiles: Tiles.BMP -> Map.LVL: Could not write the map file "
                        "\"Map.LVL\" " +
                            GetParam().says + " The map file is as it was.\n");
@@ -57,6 +68,10 @@ INSTANTIATE_TEST_SUITE_P(
                       PutFault{"failing_flush",
                                {"QUILLMERE_FAULT_CALL=fdatasync"},
                                "while flushing it to disk: Input/output error."},
+                      PutFault{"failing_folder_flush",
+                               {"QUILLMERE_FAULT_CALL=fsync"},
+                               "could not be flushed to disk: Input/output error.",
+                               true},
                       PutFault{"failing_rename",
                                {"QUILLMERE_FAULT_CALL=rename", "QUILLMERE_FAULT_ERRNO=EACCES"},
                                "while replacing the old file: Permission denied."}),

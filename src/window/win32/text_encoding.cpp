@@ -1,28 +1,15 @@
 #include "text_encoding.h"
 
-#include <windows.h>
+#include "unicode_text.h"
 
 namespace quillmere::win32 {
 
 std::wstring widen(std::string_view utf8) {
-    if (utf8.empty())
-        return {};
-    const int size = static_cast<int>(utf8.size());
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
-    return wide;
+    return files::utf16Of(utf8);
 }
 
 std::string narrow(std::wstring_view utf16) {
-    if (utf16.empty())
-        return {};
-    const int size = static_cast<int>(utf16.size());
-    const int length =
-        ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, text.data(), length, nullptr, nullptr);
-    return text;
+    return files::utf8Of(utf16);
 }
 
 } // namespace quillmere::win32

@@ -1,0 +1,93 @@
+#include "replacement_steps.h"
+
+namespace quillmere::files {
+namespace {
+
+// The content step: bytes in memory for now.
+Expected<Done> writeContent(ReplacementState& state, const Content& content) {
+    return steps::write(state, content.bytes);
+}
+
+} // namespace
+
+Replacement::Replacement(ReplacementStatePtr state, WriteOptions options)
+    : state_(std::move(state)), options_(std::move(options)) {}
+Replacement::Replacement(Replacement&&) noexcept = default;
+Replacement& Replacement::operator=(Replacement&&) noexcept = default;
+Replacement::~Replacement() = default;
+
+Expected<Replacement> Replacement::prepare(const std::string& path, const Content& content,
+                                           const WriteOptions& options) {
+    auto state = steps::resolve(path);
+    if (!state)
+        return state.error();
+    Replacement replacement(std::move(*state), options);
+    ReplacementState& at = *replacement.state_;
+    if (auto done = replacement.keptApart(steps::oldIdentity(at)); !done)
+        return done.error();
+    if (auto done = steps::createTemporary(at); !done)
+        return done.error();
+    if (auto done = writeContent(at, content); !done)
+        return done.error();
+    if (auto done = steps::flush(at); !done)
+        return done.error();
+    if (auto done = steps::carryMetadata(at); !done)
+        return done.error();
+    return replacement;
+}
+
+Expected<Written> Replacement::commit() {
+    // Named only now, so that a kill leaves a name behind for as short a time as it can.
+    if (auto named = steps::name(*state_); !named)
+        return named.error();
+    const auto now = current();
+    if (auto apart = keptApart(now ? std::optional(now->identity) : std::nullopt); !apart)
+        return apart.error();
+    if (options_.unchangedSince && now != *options_.unchangedSince) {
+        Written kept;
+        kept.replaced = false;
+        return kept;
+    }
+    if (auto renamed = steps::renameOverOutput(*state_); !renamed)
+        return renamed.error();
+    Written written = steps::written(*state_);
+    OutputFolder folder = steps::folder(*state_);
+    if (!options_.flushFolder) {
+        written.folder = std::move(folder);
+        return written;
+    }
+    if (auto flushed = folder.flush(); !flushed) {
+        FileError error = flushed.error();
+        error.afterReplacing = true;
+        return error;
+    }
+    return written;
+}
+
+std::optional<FileState> Replacement::current() const {
+    return steps::current(*state_);
+}
+
+FileIdentity Replacement::incoming() const {
+    return steps::incoming(*state_);
+}
+
+bool Replacement::namesOneFile(const std::string& name) const {
+    return steps::namesOneFile(*state_, name, steps::outputName(*state_));
+}
+
+Expected<Done> Replacement::keptApart(std::optional<FileIdentity> output) const {
+    if (output && output == options_.keepApartFrom)
+        return FileError{{}, options_.keptApartReason};
+    return Done{};
+}
+
+Expected<Written> writeAtomically(const std::string& path, const Content& content,
+                                  const WriteOptions& options) {
+    auto replacement = Replacement::prepare(path, content, options);
+    if (!replacement)
+        return replacement.error();
+    return replacement->commit();
+}
+
+} // namespace quillmere::files

@@ -1,0 +1,119 @@
+#include "posix_files.h"
+#include "replacement_steps.h"
+
+#include <fcntl.h>
+
+namespace quillmere::files {
+
+struct ReplacementState {
+    OutputPlace place;
+    struct stat old {}; // st_nlink 0: there is no old file
+    Fd oldFile;
+    std::optional<TemporaryFile> temporary;
+    struct stat fresh {};
+
+    bool replacing() const { return old.st_nlink > 0; }
+};
+
+void DropReplacementState::operator()(ReplacementState* state) const noexcept {
+    delete state;
+}
+
+namespace steps {
+
+Expected<ReplacementStatePtr> resolve(const std::string& path) {
+    ReplacementStatePtr state(new ReplacementState);
+    auto place = placeOf(path, state->old);
+    if (!place)
+        return place.error();
+    state->place = std::move(*place);
+    if (state->replacing() && !S_ISREG(state->old.st_mode))
+        return FileError{{}, notAFile(kindOf(state->old.st_mode))};
+    return state;
+}
+
+std::optional<FileIdentity> oldIdentity(const ReplacementState& state) {
+    if (!state.replacing())
+        return std::nullopt;
+    return identityOf(state.old);
+}
+
+Expected<Done> createTemporary(ReplacementState& state) {
+    // Opened for writing, as a write in place would be: the system decides whether it may be
+    // changed. Held open until after the rename, so that releasing the old file's blocks is
+    // this close, not part of the rename.
+    if (state.replacing()) {
+        state.oldFile = Fd(::openat(state.place.folder.get(), state.place.name.c_str(),
+                                    O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        if (!state.oldFile.valid() || ::fstat(state.oldFile.get(), &state.old) != 0)
+            return systemError({});
+        if (!S_ISREG(state.old.st_mode))
+            return FileError{{}, notAFile(kindOf(state.old.st_mode))};
+    }
+    auto& temporary = state.temporary.emplace(state.place);
+    // Private until it carries the old file's owner and access control list.
+    if (auto created = temporary.create(state.replacing() ? 0600 : 0666); !created)
+        return created;
+    if (::fstat(temporary.fd(), &state.fresh) != 0)
+        return systemError({});
+    return Done{};
+}
+
+Expected<Done> write(ReplacementState& state, std::span<const std::byte> bytes) {
+    return state.temporary->write(bytes);
+}
+
+Expected<Done> carryMetadata(ReplacementState& state) {
+    if (!state.replacing())
+        return Done{};
+    return copyMetadata(state.oldFile.get(), state.old, state.temporary->fd(), state.fresh);
+}
+
+Expected<Done> flush(ReplacementState& state) {
+    return state.temporary->flush();
+}
+
+Expected<Done> name(ReplacementState& state) {
+    return state.temporary->name();
+}
+
+std::optional<FileState> current(const ReplacementState& state) {
+    struct stat now {};
+    if (::fstatat(state.place.folder.get(), state.place.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) !=
+        0)
+        return std::nullopt;
+    return stateOf(now);
+}
+
+FileIdentity incoming(const ReplacementState& state) {
+    return identityOf(state.fresh);
+}
+
+bool namesOneFile(const ReplacementState& state, const std::string& a, const std::string& b) {
+    return files::namesOneFile(state.place.folder.get(), a, b);
+}
+
+std::string outputName(const ReplacementState& state) {
+    return state.place.name;
+}
+
+Expected<Done> renameOverOutput(ReplacementState& state) {
+    return state.temporary->renameOverOutput();
+}
+
+Written written(ReplacementState& state) {
+    Written written;
+    written.identity = identityOf(state.fresh);
+    // 0 links: someone removed the old file meanwhile; it has no other names then either.
+    written.otherNames = state.old.st_nlink > 1 ? state.old.st_nlink - 1 : 0;
+    written.replacedFile = HeldHandle(state.oldFile.release());
+    return written;
+}
+
+OutputFolder folder(ReplacementState& state) {
+    return OutputFolder(HeldHandle(state.place.folder.release()), state.place.folderIdentity,
+                        std::move(state.place.shownFolder));
+}
+
+} // namespace steps
+} // namespace quillmere::files
