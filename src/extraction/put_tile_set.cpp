@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <limits>
 #include <optional>
 #include <vector>
 
@@ -22,13 +21,15 @@ bool startsAsBitmap(std::span<const std::byte> bytes) {
            std::equal(kBitmapSignature.begin(), kBitmapSignature.end(), bytes.begin());
 }
 
-// The whole of a file, but no more than `limit` bytes, with its state from before the read.
-struct WholeFile {
+// A file's first bytes, no more than `limit`, with the file still open and its state from
+// before the read.
+struct FileStart {
+    files::ReadOnlyFile file;
     std::vector<std::byte> bytes;
     files::FileState state;
 };
 
-files::Expected<WholeFile> readWhole(const std::string& path, std::size_t limit) {
+files::Expected<FileStart> readStart(const std::string& path, std::size_t limit) {
     // Checked before opening: opening a device can have effects of its own.
     const auto info = files::inspect(path);
     if (!info)
@@ -41,21 +42,21 @@ files::Expected<WholeFile> readWhole(const std::string& path, std::size_t limit)
     auto state = file->state();
     if (!state)
         return state.error();
-    WholeFile whole{{}, *state};
+    FileStart start{std::move(*file), {}, *state};
     for (;;) {
-        const std::size_t had = whole.bytes.size();
+        const std::size_t had = start.bytes.size();
         const std::size_t wanted = std::min(kReadChunk, limit - had);
         if (wanted == 0)
             break;
-        whole.bytes.resize(had + wanted);
-        const auto read = file->readAt(had, std::span(whole.bytes).subspan(had));
+        start.bytes.resize(had + wanted);
+        const auto read = start.file.readAt(had, std::span(start.bytes).subspan(had));
         if (!read)
             return read.error();
-        whole.bytes.resize(had + *read);
+        start.bytes.resize(had + *read);
         if (*read < wanted)
             break; // the end of the file
     }
-    return whole;
+    return start;
 }
 
 PutResult failedReading(PutFile file, const files::FileError& error) {
@@ -73,10 +74,12 @@ std::variant<PreparedPut, PutResult> preparePut(const std::string& tileSetPath,
 
     // Sizes come from reading, not from the file system, which gives some files (those of
     // /proc) as empty; one byte over the cap tells a picture that is too large.
-    const auto picture = readWhole(tileSetPath, kMaxPictureBytes + 1);
+    const auto picture = readStart(tileSetPath, kMaxPictureBytes + 1);
     if (!picture)
         return failedReading(PutFile::TileSet, picture.error());
-    auto map = readWhole(mapPath, std::numeric_limits<std::size_t>::max());
+    // Only the tile set is read: the rest of the map, however large, is copied by the file
+    // layer straight from the open map when the new one is written.
+    auto map = readStart(mapPath, kTileSetLength);
     if (!map)
         return failedReading(PutFile::Map, map.error());
     if (picture->state.identity == map->state.identity || files::sameFile(tileSetPath, mapPath))
@@ -92,17 +95,17 @@ std::variant<PreparedPut, PutResult> preparePut(const std::string& tileSetPath,
     auto tileSet = encodeTileSet(std::span(map->bytes).first(kTileSetLength), picture->bytes);
     if (auto* problem = std::get_if<TileSetProblem>(&tileSet))
         return PutResult::misfit(std::move(*problem));
-    // The rest of the map is everything after the tile set, as it was.
-    const auto& bytes = std::get<std::vector<std::byte>>(tileSet);
-    std::copy(bytes.begin(), bytes.end(), map->bytes.begin());
-    return PreparedPut{mapPath, std::move(map->bytes), map->state};
+    return PreparedPut{mapPath, std::move(std::get<std::vector<std::byte>>(tileSet)),
+                       std::move(map->file), map->state};
 }
 
 PutResult replaceMap(const PreparedPut& prepared) {
     files::WriteOptions options;
     // Whatever changed the map since it was read would be lost by the rename: leave it be.
     options.unchangedSince = prepared.asRead;
-    const auto written = files::writeAtomically(prepared.mapPath, {prepared.bytes}, options);
+    // The new tile set, then the rest of the map as it was.
+    const auto written =
+        files::writeAtomically(prepared.mapPath, {prepared.tileSet, &prepared.map}, options);
     if (!written) {
         PutResult result =
             PutResult::failed(PutFile::Map, true, written.error().step, written.error().reason);

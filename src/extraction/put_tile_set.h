@@ -82,7 +82,8 @@ private:
 // A map with its new tile set, checked and ready to be written, and the map as it was read.
 struct PreparedPut {
     std::string mapPath;
-    std::vector<std::byte> bytes;
+    std::vector<std::byte> tileSet; // the map's new first 49,713 bytes
+    files::ReadOnlyFile map;        // still open: the rest of the new map comes from it
     files::FileState asRead;
 };
 

@@ -105,6 +105,9 @@ public:
     // The file as it stands now, to tell later whether it changed since it was read.
     Expected<FileState> state() const;
 
+    // The system's own handle, for the file layer's steps.
+    std::intptr_t nativeHandle() const { return handle_; }
+
 private:
     explicit ReadOnlyFile(std::intptr_t handle) : handle_(handle) {}
     std::intptr_t handle_;
@@ -172,9 +175,12 @@ struct Written {
     std::optional<OutputFolder> folder; // with flushFolder false: still to be flushed
 };
 
-// What the new file holds. Its own step, so that it may grow other sources than bytes in memory.
+// What the new file holds: `bytes`, then, where `rest` is set, everything of that file after
+// as many bytes, copied without passing through memory (blocks shared where the file system
+// can, holes kept).
 struct Content {
     std::span<const std::byte> bytes;
+    const ReadOnlyFile* rest = nullptr;
 };
 
 struct ReplacementState; // each system's own: the folder, the names, the files open

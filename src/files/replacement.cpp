@@ -3,9 +3,10 @@
 namespace quillmere::files {
 namespace {
 
-// The content step: bytes in memory for now.
 Expected<Done> writeContent(ReplacementState& state, const Content& content) {
-    return steps::write(state, content.bytes);
+    if (auto done = steps::write(state, content.bytes); !done || !content.rest)
+        return done;
+    return steps::copyRest(state, *content.rest, content.bytes.size());
 }
 
 } // namespace

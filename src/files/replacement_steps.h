@@ -18,6 +18,8 @@ std::optional<FileIdentity> oldIdentity(const ReplacementState& state);
 // A new file beside the output, private to this process's user until it is finished.
 Expected<Done> createTemporary(ReplacementState& state);
 Expected<Done> write(ReplacementState& state, std::span<const std::byte> bytes);
+// Copies everything of `from` after its first `offset` bytes to the same place in the new file.
+Expected<Done> copyRest(ReplacementState& state, const ReadOnlyFile& from, std::uint64_t offset);
 // Puts the data on disk.
 Expected<Done> flush(ReplacementState& state);
 // Owner, group, attributes, access control list, then the mode: after the data, whose writing

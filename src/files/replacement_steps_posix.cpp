@@ -1,5 +1,6 @@
 #include "posix_files.h"
 #include "replacement_steps.h"
+#include "tail_copy.h"
 
 #include <fcntl.h>
 
@@ -61,6 +62,12 @@ Expected<Done> createTemporary(ReplacementState& state) {
 
 Expected<Done> write(ReplacementState& state, std::span<const std::byte> bytes) {
     return state.temporary->write(bytes);
+}
+
+Expected<Done> copyRest(ReplacementState& state, const ReadOnlyFile& from, std::uint64_t offset) {
+    if (const int error = copyTail(from.nativeHandle(), state.temporary->fd(), offset))
+        return systemError("while copying the rest of the file into it", error);
+    return Done{};
 }
 
 Expected<Done> carryMetadata(ReplacementState& state) {

@@ -1,4 +1,5 @@
 #include "replacement_steps.h"
+#include "tail_copy.h"
 #include "unicode_text.h"
 #include "win32_files.h"
 
@@ -80,6 +81,13 @@ Expected<Done> createTemporary(ReplacementState& state) {
 
 Expected<Done> write(ReplacementState& state, std::span<const std::byte> bytes) {
     return state.temporary.write(bytes);
+}
+
+Expected<Done> copyRest(ReplacementState& state, const ReadOnlyFile& from, std::uint64_t offset) {
+    if (const int error = copyTail(from.nativeHandle(),
+                                   reinterpret_cast<std::intptr_t>(state.temporary.get()), offset))
+        return systemError("while copying the rest of the file into it", static_cast<DWORD>(error));
+    return Done{};
 }
 
 Expected<Done> flush(ReplacementState& state) {

@@ -5,8 +5,12 @@
 #include "temp_folder.h"
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace quillmere {
 namespace {
@@ -116,6 +120,45 @@ TEST(PutTileSet, WritesTheTileSetOverTheMapsStartAndKeepsTheRest) {
     EXPECT_EQ(readFile(scene.mapPath), expected);
     EXPECT_EQ(scene.folder.names(), (std::set<std::string>{"Map.LVL", "Tiles.BMP"}));
 }
+
+#ifndef _WIN32
+// Level data can run to gigabytes, often mostly holes: the put copies it without holding it,
+// and a hole stays a hole.
+TEST(PutTileSet, KeepsALargeSparseMapSparse) {
+    Scene scene;
+    scene.writeFiles();
+    constexpr std::uintmax_t kSize = 256u << 20;
+    const Bytes middle = patternBytes(100000, 7);
+    {
+        std::fstream map(scene.mapPath, std::ios::in | std::ios::out | std::ios::binary);
+        map.seekp(128 << 20);
+        map.write(reinterpret_cast<const char*>(middle.data()),
+                  static_cast<std::streamsize>(middle.size()));
+    }
+    std::filesystem::resize_file(scene.mapPath, kSize);
+    struct stat before {};
+    ASSERT_EQ(::stat(scene.mapPath.c_str(), &before), 0);
+
+    const PutResult result = PutTileSet(scene.tileSetPath, scene.mapPath);
+
+    ASSERT_EQ(result.outcome, PutOutcome::Complete) << describePut(result, "T", "M");
+    struct stat after {};
+    ASSERT_EQ(::stat(scene.mapPath.c_str(), &after), 0);
+    EXPECT_EQ(static_cast<std::uintmax_t>(after.st_size), kSize);
+    EXPECT_LE(after.st_blocks, before.st_blocks + 2048); // within 1 MiB
+    const auto readAt = [&](std::streamoff offset, std::size_t length) {
+        Bytes bytes(length);
+        std::ifstream map(scene.mapPath, std::ios::binary);
+        map.seekg(offset);
+        map.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length));
+        return bytes;
+    };
+    Bytes start = scene.tileSet;
+    start.insert(start.end(), scene.map.begin() + kTileSetLength, scene.map.end());
+    EXPECT_EQ(readAt(0, start.size()), start);
+    EXPECT_EQ(readAt(128 << 20, middle.size()), middle);
+}
+#endif
 
 TEST(PutTileSet, PuttingBackAnUneditedTileSetLeavesTheMapAsItWas) {
     Scene scene;
