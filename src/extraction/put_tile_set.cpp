@@ -95,23 +95,40 @@ std::variant<PreparedPut, PutResult> preparePut(const std::string& tileSetPath,
     auto tileSet = encodeTileSet(std::span(map->bytes).first(kTileSetLength), picture->bytes);
     if (auto* problem = std::get_if<TileSetProblem>(&tileSet))
         return PutResult::misfit(std::move(*problem));
-    return PreparedPut{mapPath, std::move(std::get<std::vector<std::byte>>(tileSet)),
-                       std::move(map->file), map->state};
+    return PreparedPut{mapPath, std::move(std::get<std::vector<std::byte>>(tileSet)), map->state};
 }
 
 PutResult replaceMap(const PreparedPut& prepared) {
+    const auto failed = [](const files::FileError& error) {
+        PutResult result = PutResult::failed(PutFile::Map, true, error.step, error.reason);
+        result.mapReplaced = error.afterReplacing;
+        return result;
+    };
     files::WriteOptions options;
     // Whatever changed the map since it was read would be lost by the rename: leave it be.
     options.unchangedSince = prepared.asRead;
-    // The new tile set, then the rest of the map as it was.
-    const auto written =
-        files::writeAtomically(prepared.mapPath, {prepared.tileSet, &prepared.map}, options);
-    if (!written) {
-        PutResult result =
-            PutResult::failed(PutFile::Map, true, written.error().step, written.error().reason);
-        result.mapReplaced = written.error().afterReplacing;
-        return result;
+    std::optional<files::Replacement> replacement;
+    {
+        // The new tile set, then the rest of the map as it was, copied from the map opened
+        // again: it is held only while it is copied, since Windows renames nothing over a file
+        // that is open, and it must still be the map that was read.
+        const auto info = files::inspect(prepared.mapPath);
+        if (!info || info->kind != files::FileKind::Regular)
+            return PutResult::mapChanged();
+        auto map = files::ReadOnlyFile::open(prepared.mapPath, *info);
+        if (!map)
+            return PutResult::failed(PutFile::Map, false, map.error().step, map.error().reason);
+        if (const auto now = map->state(); !now || *now != prepared.asRead)
+            return PutResult::mapChanged();
+        auto made =
+            files::Replacement::prepare(prepared.mapPath, {prepared.tileSet, &*map}, options);
+        if (!made)
+            return failed(made.error());
+        replacement.emplace(std::move(*made));
     }
+    const auto written = replacement->commit();
+    if (!written)
+        return failed(written.error());
     if (!written->replaced)
         return PutResult::mapChanged();
     return PutResult::complete(written->otherNames);

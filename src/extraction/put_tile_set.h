@@ -83,7 +83,6 @@ private:
 struct PreparedPut {
     std::string mapPath;
     std::vector<std::byte> tileSet; // the map's new first 49,713 bytes
-    files::ReadOnlyFile map;        // still open: the rest of the new map comes from it
     files::FileState asRead;
 };
 
