@@ -27,4 +27,11 @@ echo
 "$build/bench/quillmere-bench" --tiles "$build/src/cli/quillmere-tiles" \
     --window "$build/src/window/qt/quillmere-tile-converter" \
     --minimal-window "$build/bench/minimal-window" --xvfb-display "$display" "$@"
+# --only names a part of the table; the put's large maps are a part of their own.
+if [[ " $* " != *" --only "* ]]; then
+    echo
+    echo "Putting a tile set back into large maps:"
+    echo
+    "$repo/bench/put_large_maps.sh" "$build"
+fi
 echo "Load average after: $(load)"
