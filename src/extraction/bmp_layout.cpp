@@ -36,12 +36,15 @@ bool contiguous(std::uint32_t mask) {
     return (shifted & (shifted + 1)) == 0;
 }
 
+// Overlapping masks are refused too: a colour written into them would come back as another.
 bool validMasks(const BmpLayout& layout) {
     const std::uint64_t limit = std::uint64_t{1} << layout.bitsPerPixel;
+    std::uint32_t taken = 0;
     for (std::size_t channel = 0; channel < 4; ++channel) {
         const std::uint32_t mask = layout.masks[channel];
-        if (mask == 0 ? channel < 3 : (!contiguous(mask) || mask >= limit))
+        if (mask == 0 ? channel < 3 : (!contiguous(mask) || mask >= limit || (mask & taken) != 0))
             return false;
+        taken |= mask;
     }
     return true;
 }

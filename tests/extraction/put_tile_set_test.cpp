@@ -317,6 +317,18 @@ const RefusalCase kRefusals[] = {
      "The tile set in the map file \"M\" cannot take new pixels: its pixels are RLE-compressed, "
      "and changed pixels would change their length. Only a tile set laid out exactly as the "
      "map's, as copied out of it, can be put back."},
+    {"map_tile_set_bit_fields_overlap",
+     [](Scene& s) {
+         setField(s.map, 28, 2, 16);
+         setField(s.map, 30, 4, 3);
+         setField(s.map, 54, 4, 0xF800);
+         setField(s.map, 58, 4, 0x0FE0); // shares bit 11 with red
+         setField(s.map, 62, 4, 0x001F);
+         s.tileSet = pngOf(PixelGrid::tiles(128, 128), 2);
+     },
+     "The tile set in the map file \"M\" cannot take new pixels: its bit fields do not describe "
+     "red, green and blue. Only a tile set laid out exactly as the map's, as copied out of it, "
+     "can be put back."},
     {"same_path", [](Scene& s) { s.tileSetPath = s.mapPath; },
      "The tile set \"T\" and the map file \"M\" are the same file."},
     {"same_file_by_a_hard_link", [](Scene& s) { s.tileSetIsTheMapsHardLink = true; },
