@@ -5,6 +5,11 @@
 #include <fcntl.h>
 
 namespace quillmere::files {
+namespace {
+
+constexpr int kLookUpsOfAVanishedFile = 3;
+
+} // namespace
 
 struct ReplacementState {
     OutputPlace place;
@@ -43,10 +48,25 @@ Expected<Done> createTemporary(ReplacementState& state) {
     // Opened for writing, as a write in place would be: the system decides whether it may be
     // changed. Held open until after the rename, so that releasing the old file's blocks is
     // this close, not part of the rename.
-    if (state.replacing()) {
+    // The old file may be gone by now: removed, or replaced by another run, which on exFAT
+    // over FUSE leaves the name empty for a moment. It is looked up again, and a name that
+    // stays empty is written as a new file.
+    for (int attempt = 0; state.replacing() && !state.oldFile.valid(); ++attempt) {
         state.oldFile = Fd(::openat(state.place.folder.get(), state.place.name.c_str(),
                                     O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-        if (!state.oldFile.valid() || ::fstat(state.oldFile.get(), &state.old) != 0)
+        if (state.oldFile.valid())
+            break;
+        if (errno != ENOENT || attempt == kLookUpsOfAVanishedFile)
+            return systemError({});
+        if (::fstatat(state.place.folder.get(), state.place.name.c_str(), &state.old,
+                      AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT)
+                return systemError({});
+            state.old = {};
+        }
+    }
+    if (state.replacing()) {
+        if (::fstat(state.oldFile.get(), &state.old) != 0)
             return systemError({});
         if (!S_ISREG(state.old.st_mode))
             return FileError{{}, notAFile(kindOf(state.old.st_mode))};

@@ -301,6 +301,13 @@ std::vector<Scenario> scenarios() {
          1,
          {"\"Tiles.BMP\"", "Permission denied"},
          Output::OldBytes},
+        {"output removed by someone else just before it is opened",
+         none,
+         inject({"QUILLMERE_FAULT_CALL=open", "QUILLMERE_FAULT_PATH=Tiles.BMP",
+                 "QUILLMERE_FAULT_REMOVES=1"}),
+         0,
+         {},
+         Output::NewTileSet},
         {"same file by path",
          [](Scene& s) {
              s.output = "Map.LVL";

@@ -9,6 +9,8 @@
 //   QUILLMERE_FAULT_AFTER_CALLS  let this many calls through first, then fail
 //   QUILLMERE_FAULT_PATH    open, rename: only for paths (the new name) that contain this text
 //   QUILLMERE_SHORT_WRITES  write at most this many bytes a call (no failure)
+//   QUILLMERE_FAULT_REMOVES openat: instead of failing, remove the file first, once, as another
+//                           process might just before the open
 // Only files the program opened itself are touched: standard input, output and error are not.
 
 #include <atomic>
@@ -58,6 +60,7 @@ bool pathMatches(const char* path) {
 
 std::atomic<long> callsSeen{0};
 std::atomic<long> bytesWritten{0};
+std::atomic<bool> removed{false};
 
 // Counts a call of the targeted kind and says whether this one fails.
 bool failsNow() {
@@ -171,8 +174,12 @@ QUILLMERE_OPEN(open64)
             mode = va_arg(arguments, mode_t);                                                      \
             va_end(arguments);                                                                     \
         }                                                                                          \
-        if (targets("open") && pathMatches(path) && failsNow())                                    \
-            return failWith();                                                                     \
+        if (targets("open") && pathMatches(path) && failsNow()) {                                  \
+            if (!setting("QUILLMERE_FAULT_REMOVES"))                                               \
+                return failWith();                                                                 \
+            if (!removed.exchange(true))                                                           \
+                ::unlinkat(folder, path, 0);                                                       \
+        }                                                                                          \
         return real(folder, path, flags, mode);                                                    \
     }
 
