@@ -10,6 +10,8 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
+#include <vector>
 
 // stb_image is third-party code: its own warnings are not ours to fix.
 #if defined(__GNUC__)
@@ -83,6 +85,68 @@ PictureProblem problem(std::string reason) {
     return PictureProblem{std::move(reason)};
 }
 
+// The bytes a PNG's pixel data inflates to, as its header gives them: a filter byte and the
+// packed samples of each row, for each of the seven passes where it is interlaced.
+std::uint64_t inflatedSize(std::span<const std::byte> header) {
+    const std::uint64_t width = be32(header, 0);
+    const std::uint64_t height = be32(header, 4);
+    const auto depth = std::to_integer<std::uint64_t>(header[8]);
+    constexpr std::array<std::uint64_t, 7> kChannels{1, 0, 3, 1, 2, 0, 4};
+    const auto colourType = std::to_integer<std::size_t>(header[9]);
+    const std::uint64_t bits = depth * (colourType < kChannels.size() ? kChannels[colourType] : 4);
+    const auto rows = [bits](std::uint64_t across, std::uint64_t down) {
+        return across == 0 ? 0 : down * (1 + (across * bits + 7) / 8);
+    };
+    if (std::to_integer<int>(header[12]) == 0)
+        return rows(width, height);
+    constexpr std::array<std::uint64_t, 7> kLeft{0, 4, 0, 2, 0, 1, 0}, kTop{0, 0, 4, 0, 2, 0, 1};
+    constexpr std::array<std::uint64_t, 7> kAcross{8, 8, 4, 4, 2, 2, 1}, kDown{8, 8, 8, 4, 4, 2, 2};
+    std::uint64_t total = 0;
+    for (std::size_t pass = 0; pass < 7; ++pass) {
+        const auto count = [](std::uint64_t size, std::uint64_t first, std::uint64_t step) {
+            return size > first ? (size - first + step - 1) / step : 0;
+        };
+        total +=
+            rows(count(width, kLeft[pass], kAcross[pass]), count(height, kTop[pass], kDown[pass]));
+    }
+    return total;
+}
+
+// stb_image grows its buffer for as much as the pixel data inflates to, so that a small file
+// of zeros could take gigabytes: the data is inflated first into room for what the header
+// needs (and a little more, which some writers leave), and a picture that holds more refused.
+std::optional<PictureProblem> inflatesPastItsPixels(std::span<const std::byte> file,
+                                                    const PngChunks& chunks) {
+    constexpr std::uint64_t kSlack = 64 * 1024;
+    std::vector<char> compressed;
+    std::span<const std::byte> header;
+    for (std::size_t at = kSignature.size(); file.size() - at >= 12;) {
+        const std::uint32_t length = be32(file, at);
+        const auto name = file.subspan(at + 4, 4);
+        const auto data = file.subspan(at + 8, length);
+        if (std::memcmp(name.data(), "IHDR", 4) == 0)
+            header = data;
+        else if (std::memcmp(name.data(), "IDAT", 4) == 0)
+            compressed.insert(compressed.end(), reinterpret_cast<const char*>(data.data()),
+                              reinterpret_cast<const char*>(data.data()) + data.size());
+        else if (std::memcmp(name.data(), "IEND", 4) == 0)
+            break;
+        at += 12 + std::size_t{length};
+    }
+    const std::uint64_t room = inflatedSize(header) + kSlack;
+    if (room > static_cast<std::uint64_t>(std::numeric_limits<int>::max()) ||
+        compressed.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
+        return problem("it is too large");
+    std::vector<char> inflated(static_cast<std::size_t>(room));
+    if (stbi_zlib_decode_buffer(inflated.data(), static_cast<int>(room), compressed.data(),
+                                static_cast<int>(compressed.size())) < 0 &&
+        std::strcmp(stbi_failure_reason(), "output buffer limit") == 0)
+        return problem("its PNG pixel data inflates to more than its " +
+                       std::to_string(chunks.width) + " x " + std::to_string(chunks.height) +
+                       " pixels need");
+    return std::nullopt;
+}
+
 } // namespace
 
 bool looksLikePng(std::span<const std::byte> file) {
@@ -148,6 +212,8 @@ std::variant<Picture, PictureProblem> decodePng(std::span<const std::byte> file,
                                                 const PngChunks& chunks) {
     if (file.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
         return problem("it is too large");
+    if (auto refused = inflatesPastItsPixels(file, chunks))
+        return *refused;
     int width = 0;
     int height = 0;
     int channels = 0;

@@ -270,6 +270,17 @@ const RefusalCase kRefusals[] = {
      },
      "The picture \"T\" cannot be read: its PNG chunk \"IDAT\" fails its CRC check: the file "
      "is damaged. Save it again as a BMP or PNG picture."},
+    {"png_inflating_past_its_pixels",
+     [](Scene& s) {
+         s.tileSet = pngOf(PixelGrid::tiles(128, 512), 2); // then its header says 128 rows
+         setField(s.tileSet, 20, 4, 0);
+         s.tileSet[23] = 128;
+         const std::uint32_t crc = testing::crc32Of(&s.tileSet[12], 17);
+         for (std::size_t i = 0; i < 4; ++i)
+             s.tileSet[29 + i] = static_cast<unsigned char>(crc >> (24 - 8 * i));
+     },
+     "The picture \"T\" cannot be read: its PNG pixel data inflates to more than its 128 x 128 "
+     "pixels need. Save it again as a BMP or PNG picture."},
     {"another_size", [](Scene& s) { s.tileSet = bmpOf(PixelGrid::tiles(64, 32), {}); },
      "The picture \"T\" is 64 x 32 pixels, but the tile set in the map file \"M\" is 128 x 128. "
      "Save it at 128 x 128 pixels."},
