@@ -54,21 +54,52 @@ void encode(char32_t code, std::string& into) {
     }
 }
 
-// Upper and lower case letters that lie a fixed distance apart.
+// Upper and lower case letters that lie a fixed distance apart. Folders that ignore case fold
+// far beyond Latin-1 (exFAT's table covers every cased letter of the first 65,536), and a pair
+// missing here would let one file pass for two: these are the scripts' cased ranges.
 struct CasePair {
     char32_t firstUpper;
     char32_t lastUpper;
     char32_t distance;
 };
 constexpr CasePair kCasePairs[] = {
-    {U'A', U'Z', 0x20},   {0xC0, 0xD6, 0x20},   {0xD8, 0xDE, 0x20},   {0x391, 0x3A1, 0x20},
-    {0x3A3, 0x3AB, 0x20}, {0x410, 0x42F, 0x20}, {0x400, 0x40F, 0x50},
+    {U'A', U'Z', 0x20},       {0xC0, 0xD6, 0x20},     {0xD8, 0xDE, 0x20},
+    {0x386, 0x386, 0x26},     {0x388, 0x38A, 0x25},   {0x38C, 0x38C, 0x40},
+    {0x38E, 0x38F, 0x3F},     {0x391, 0x3A1, 0x20},   {0x3A3, 0x3AB, 0x20},
+    {0x410, 0x42F, 0x20},     {0x400, 0x40F, 0x50},   {0x531, 0x556, 0x30},
+    {0x10A0, 0x10C5, 0x1C60}, {0x2160, 0x216F, 0x10}, {0x24B6, 0x24CF, 0x1A},
+    {0x2C00, 0x2C2E, 0x30},   {0xFF21, 0xFF3A, 0x20}, {0x1C4, 0x1C4, 2},
+    {0x1C7, 0x1C7, 2},        {0x1CA, 0x1CA, 2},      {0x1F1, 0x1F1, 2},
 };
+
+// Ranges where each upper case letter is followed by its lower case one.
+struct AlternatingCase {
+    char32_t first; // an upper case letter
+    char32_t last;
+};
+constexpr AlternatingCase kAlternating[] = {
+    {0x100, 0x12F},   {0x132, 0x137},   {0x139, 0x148},   {0x14A, 0x177},   {0x179, 0x17E},
+    {0x1CD, 0x1DC},   {0x1DE, 0x1EF},   {0x1F8, 0x21F},   {0x222, 0x233},   {0x246, 0x24F},
+    {0x3D8, 0x3EF},   {0x460, 0x481},   {0x48A, 0x4BF},   {0x4C1, 0x4CE},   {0x4D0, 0x52F},
+    {0x1E00, 0x1E95}, {0x1EA0, 0x1EFF}, {0x2C80, 0x2CE3}, {0xA640, 0xA66D}, {0xA680, 0xA69B},
+    {0xA722, 0xA72F}, {0xA732, 0xA76F}, {0xA77E, 0xA787}, {0xA790, 0xA793}, {0xA796, 0xA7A9},
+};
+
+// Letters with no case partner of their own that fold with another's: title case
+// digraphs and the final sigma; and Ÿ, whose lower case letter comes before it.
+constexpr std::pair<char32_t, char32_t> kFoldOnly[] = {
+    {0x1C5, 0x1C6}, {0x1C8, 0x1C9}, {0x1CB, 0x1CC}, {0x1F2, 0x1F3}, {0x3C2, 0x3C3}, {0x178, 0xFF}};
 
 char32_t lowerOf(char32_t code) {
     for (const auto& pair : kCasePairs)
         if (code >= pair.firstUpper && code <= pair.lastUpper)
             return code + pair.distance;
+    for (const auto& range : kAlternating)
+        if (code >= range.first && code <= range.last && (code - range.first) % 2 == 0)
+            return code + 1;
+    for (const auto& [from, to] : kFoldOnly)
+        if (code == from)
+            return to;
     return code;
 }
 
@@ -76,7 +107,10 @@ char32_t upperOf(char32_t code) {
     for (const auto& pair : kCasePairs)
         if (code >= pair.firstUpper + pair.distance && code <= pair.lastUpper + pair.distance)
             return code - pair.distance;
-    return code;
+    for (const auto& range : kAlternating)
+        if (code > range.first && code <= range.last && (code - range.first) % 2 == 1)
+            return code - 1;
+    return code == 0xFF ? 0x178 : code;
 }
 
 std::vector<char32_t> decoded(std::string_view text) {

@@ -52,6 +52,10 @@ batchWritesOneFileForTwoSpellings() {
         "$tiles" -d out a/Castle.LVL b/CASTLE.LVL 2>&1 | grep -q "an earlier map in this run wrote it" &&
         [ "$(ls out)" = Castle.BMP ] && cmp out/Castle.BMP <(head -c 49713 a/Castle.LVL)
 }
+refusesTheMapSpelledWithOtherLetters() {
+    cp "$scratch/map" Łódź.LVL && "$tiles" Łódź.LVL łódź.lvl 2>&1 | grep -q "it is the map file itself" &&
+        cmp Łódź.LVL "$scratch/map"
+}
 putRefusesOneFileUnderTwoSpellings() {
     "$tiles" --put Tiles.BMP tiles.bmp 2>&1 | grep -q "are the same file"
 }
@@ -86,6 +90,8 @@ for system in exfat fat; do
     row "$system: --put with one file under two spellings" putRefusesOneFileUnderTwoSpellings
     row "$system: its own leftover is removed" removesItsOwnLeftover
     [ $system = exfat ] && row "$system: a 225-byte UTF-8 name" writesALongUtf8Name
+    [ $system = exfat ] && row "$system: the map under a spelling beyond Latin-1 is refused" \
+        refusesTheMapSpelledWithOtherLetters
 
     cd /
     umount "$scratch/volume"
