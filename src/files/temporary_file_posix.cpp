@@ -82,7 +82,7 @@ FileError folderRefuses(const OutputPlace& place, int code) {
 }
 
 FileError allSlotsTaken(std::string step) {
-    return {std::move(step), "other runs are writing the same file at this moment"};
+    return {std::move(step), kTemporaryNamesTaken};
 }
 
 } // namespace

@@ -185,7 +185,7 @@ Expected<Done> TemporaryFile::create(const std::wstring& folder, const std::wstr
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
             return systemError({}, error);
     }
-    return FileError{{}, "other runs are writing the same file at this moment"};
+    return FileError{{}, kTemporaryNamesTaken};
 }
 
 Expected<Done> TemporaryFile::write(std::span<const std::byte> bytes) {

@@ -27,6 +27,11 @@ enum class NameUnits { Utf8Bytes, Utf16Units };
 std::string temporaryNameFor(std::string_view output, std::string_view owner, int slot,
                              NameUnits units);
 inline constexpr int kTemporarySlots = 8; // runs writing one output at the same moment
+// Why no temporary could be made when every slot's name is taken: by live runs, or by files
+// that are not provably ours and abandoned (another user's, one in use), which stay.
+inline constexpr const char* kTemporaryNamesTaken =
+    "all 8 names for its temporary file are taken, by other runs writing it at this moment or by "
+    "files this program may not remove (another user's, or one in use)";
 
 // `name` with each letter that has a simple other case (ASCII, Latin-1, Greek, Cyrillic) in
 // lower case: two names that differ here may be one in a folder that ignores case.

@@ -108,5 +108,30 @@ INSTANTIATE_TEST_SUITE_P(Rows, Leftovers,
                                                     .anotherUsers = true}),
                          testing::rowName<Leftover>);
 
+// Names another user planted in a shared folder stay, and the run says why it cannot go on.
+TEST(Leftovers, EveryNameTakenByAnotherUserFailsWithTheReason) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root: it gives files to another user";
+    TempFolder folder;
+    writeFile(folder / "Map.LVL", patternBytes(60000, 1));
+    fs::create_directory(folder / "out");
+    ASSERT_EQ(::chmod((folder / "out").c_str(), 01777), 0);
+    for (int slot = 0; slot < 8; ++slot) {
+        const std::string planted =
+            folder /
+            ("out/" + withUid(".tiles.bmp.quillmere-{uid}-" + std::to_string(slot) + ".part"));
+        writeFile(planted, patternBytes(10, 3));
+        ASSERT_EQ(::chown(planted.c_str(), kOtherUser, kOtherUser), 0);
+    }
+
+    const auto run = testing::runProcess({QUILLMERE_TILES_EXE, "Map.LVL", "out/Tiles.BMP"},
+                                         folder.path().string());
+
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_NE(run.err.find("all 8 names for its temporary file are taken"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder / "out"), {}), 8);
+}
+
 } // namespace
 } // namespace quillmere
