@@ -157,7 +157,9 @@ std::vector<std::uint8_t> sampleMap(bool indexed) {
 
 int main(int argc, char** argv) {
     const bool indexed = argc == 3 && std::string_view(argv[1]) == "--8-bit";
-    if (argc != 2 && !indexed) {
+    // An option it does not know (--help among them) is no name to write a map to.
+    const bool unknownOption = argc == 2 && argv[1][0] == '-';
+    if ((argc != 2 && !indexed) || unknownOption) {
         std::cerr << "Usage: quillmere-sample-map [--8-bit] OUTPUT\n"
                   << "Write a sample map file whose first 49,713 bytes are a .bmp tile set,\n"
                   << "of 24 bits per pixel, or with --8-bit of 8 bits and a palette.\n";
