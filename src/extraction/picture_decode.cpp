@@ -54,8 +54,13 @@ runLengthIndices(std::span<const std::byte> file, const BmpLayout& layout) {
         const auto value = std::to_integer<std::uint32_t>(file[at + 1]);
         at += 2;
         if (count > 0) {
-            for (std::size_t i = 0; i < count; ++i)
+            // Only the part of a run inside the picture is drawn: a run past a row's end would
+            // otherwise cost a step a pixel for nothing, 255 a pair of bytes.
+            const std::uint64_t drawn =
+                row < height && x < width ? std::min<std::uint64_t>(count, width - x) : 0;
+            for (std::size_t i = 0; i < drawn; ++i)
                 put(nibbleOrByte(value, i));
+            x += count - drawn;
             continue;
         }
         switch (value) {
