@@ -183,11 +183,18 @@ const std::string kBatch = "<maps>";
 
 class CrashConsistencyFullPipe : public ::testing::TestWithParam<FullPipeRow> {};
 
-// Whether the process's first thread waits in a write, as it does on a full pipe.
+// Whether one of the process's threads waits in a write, as it does on a full pipe (a batch
+// writes its reports from the thread that finished a map).
 bool waitsInAWrite(pid_t process) {
-    std::ifstream call("/proc/" + std::to_string(process) + "/syscall");
-    std::string number;
-    return call >> number && number == std::to_string(SYS_write);
+    const fs::path tasks = "/proc/" + std::to_string(process) + "/task";
+    std::error_code error;
+    for (const auto& task : fs::directory_iterator(tasks, error)) {
+        std::ifstream call(task.path() / "syscall");
+        std::string number;
+        if (call >> number && number == std::to_string(SYS_write))
+            return true;
+    }
+    return false;
 }
 
 // Standard output and error go to one full pipe that is never read, as under a stalled `| tee`
