@@ -81,7 +81,8 @@ public:
     // Gives a finished unnamed file its name; a named one has one already.
     Expected<Done> name();
     const std::string& currentName() const { return name_; }
-    Expected<Done> renameOverOutput();
+    // `replacing` false: only if the output's name still names nothing.
+    Expected<Done> renameOverOutput(bool replacing);
 
 private:
     Expected<Done> createNamed(mode_t mode);

@@ -98,7 +98,7 @@ std::string outputName(const ReplacementState& state) {
 }
 
 Expected<Done> renameOverOutput(ReplacementState& state) {
-    return state.temporary->renameOverOutput();
+    return state.temporary->renameOverOutput(state.replacing());
 }
 
 Written written(ReplacementState& state) {
