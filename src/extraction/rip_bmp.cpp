@@ -33,14 +33,12 @@ std::variant<TileSetRead, TileSetResult> readTileSet(const std::string& InPath) 
     auto map = files::ReadOnlyFile::open(InPath, *mapInfo);
     if (!map)
         return failed(FileRole::Map, map.error());
-    for (const auto& block : kTileSetBlocks) {
-        const auto got =
-            map->readAt(block.offset, std::span(read.bytes).subspan(block.offset, block.length));
-        if (!got)
-            return failed(FileRole::Map, got.error());
-        if (*got > 0)
-            read.mapBytes = std::max(read.mapBytes, block.offset + *got);
-    }
+    // The blocks lie end to end (the second starts inside the first): one read takes both.
+    static_assert(kFirstBlockOffset == 0 && kSecondBlockOffset <= kFirstBlockLength);
+    const auto got = map->readAt(0, std::span(read.bytes).first(kTileSetLength));
+    if (!got)
+        return failed(FileRole::Map, got.error());
+    read.mapBytes = *got;
     return read;
 }
 
