@@ -75,6 +75,11 @@ public:
           order_(maps.size(), [this](std::size_t index) { return nameOf(index); }),
           done_(maps.size(), false), wrote_(maps.size(), false), slots_(kWindow) {
         written_.reserve(maps.size());
+        // Every output is in the one folder: opened once for all of them, not once a map.
+        if (!maps_.empty())
+            if (auto opened = files::OutputFolder::openFor(output(0)))
+                shared_ = &folders_.try_emplace(keyOf(opened->identity()), std::move(*opened))
+                               .first->second;
         const std::size_t workers = std::min(kConversionsAtOnce, maps.size());
         for (std::size_t worker = 0; worker < workers; ++worker)
             workers_.emplace_back([this] { work(); });
@@ -220,6 +225,7 @@ private:
             return *refused;
         auto options = tileSetWriteOptions(*tileSet);
         options.flushFolder = false;
+        options.sharedFolder = shared_;
         auto replacement = files::Replacement::prepare(path, {tileSet->bytes}, options);
         if (!replacement)
             return tileSetResultOf(*tileSet, replacement.error());
@@ -340,6 +346,7 @@ private:
     };
     std::vector<Claim> claims_;
     std::map<Key, files::OutputFolder> folders_;
+    const files::OutputFolder* shared_ = nullptr; // in folders_, where it could be opened
     std::vector<std::optional<TileSetResult>> slots_;
     std::size_t reported_ = 0; // how many maps, from the first, were reported
     std::size_t waitingForTurn_ = 0, waitingForReports_ = 0;

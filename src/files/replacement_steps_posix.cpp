@@ -21,9 +21,9 @@ void DropReplacementState::operator()(ReplacementState* state) const noexcept {
 
 namespace steps {
 
-Expected<ReplacementStatePtr> resolve(const std::string& path) {
+Expected<ReplacementStatePtr> resolve(const std::string& path, const OutputFolder* shared) {
     ReplacementStatePtr state(new ReplacementState);
-    auto place = placeOf(path, state->old);
+    auto place = placeOf(path, state->old, shared);
     if (!place)
         return place.error();
     state->place = std::move(*place);
@@ -110,7 +110,9 @@ Written written(ReplacementState& state) {
     return written;
 }
 
-OutputFolder folder(ReplacementState& state) {
+std::optional<OutputFolder> folder(ReplacementState& state) {
+    if (!state.place.folder.owned())
+        return std::nullopt;
     return OutputFolder(HeldHandle(state.place.folder.release()), state.place.folderIdentity,
                         std::move(state.place.shownFolder));
 }
