@@ -11,6 +11,9 @@ struct ReplacementState {
     Fd oldFile;
     std::optional<TemporaryFile> temporary;
     struct stat fresh {};
+    // Whether the output's name named a file when it was looked up. Its link count is no
+    // answer: a file that another writer replaces while it is looked up shows 0 links.
+    bool existed = false;
 
     bool replacing() const { return old.st_nlink > 0; }
 };
@@ -29,6 +32,7 @@ Expected<ReplacementStatePtr> resolve(const std::string& path, const OutputFolde
     state->place = std::move(*place);
     if (state->replacing() && !S_ISREG(state->old.st_mode))
         return FileError{{}, notAFile(kindOf(state->old.st_mode))};
+    state->existed = state->old.st_mode != 0; // nothing there: placeOf leaves it all zero
     return state;
 }
 
@@ -98,7 +102,7 @@ std::string outputName(const ReplacementState& state) {
 }
 
 Expected<Done> renameOverOutput(ReplacementState& state) {
-    return state.temporary->renameOverOutput(state.replacing());
+    return state.temporary->renameOverOutput(state.existed);
 }
 
 Written written(ReplacementState& state) {

@@ -261,8 +261,10 @@ TEST(CrashConsistency, TwoWritersLeaveOneWholeTileSet) {
         auto leftTheOther = [&](const testing::ProcessResult& run) {
             return round == 0 && run.err.find("appeared meanwhile") != std::string::npos;
         };
-        ASSERT_TRUE(a.exitStatus == 0 || (leftTheOther(a) && b.exitStatus == 0)) << a.err;
-        ASSERT_TRUE(b.exitStatus == 0 || (leftTheOther(b) && a.exitStatus == 0)) << b.err;
+        ASSERT_TRUE(a.exitStatus == 0 || (leftTheOther(a) && b.exitStatus == 0))
+            << "round " << round << ": " << a.err;
+        ASSERT_TRUE(b.exitStatus == 0 || (leftTheOther(b) && a.exitStatus == 0))
+            << "round " << round << ": " << b.err;
         const Bytes now = readFile(folder / "Tiles.BMP");
         ASSERT_TRUE(now == tileSetOf(first) || now == tileSetOf(second)) << "round " << round;
         ++whole[now == tileSetOf(first) ? 0 : 1];
