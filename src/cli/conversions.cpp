@@ -2,6 +2,7 @@
 
 #include "fingerprint_set.h"
 #include "put_tile_set.h"
+#include "rename_order.h"
 #include "result_wording.h"
 #include "tile_set.h"
 #include "unicode_text.h"
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -55,18 +57,29 @@ void report(const TileSetResult& result, const std::string& map, const std::stri
         err << std::string(kProgramName) + ": " + line;
 }
 
-// Converts the maps of a batch a few at a time, while the caller reports them in their order.
-// Outputs are told apart by what they are, and by what their folder takes their names for
-// ("É" and "é" may be one file): just before each rename, in the maps' order, a map whose
-// output's name now leads to a file an earlier map wrote fails, unless it is that same map
-// given again. What it keeps grows by four bytes and three bits for each map.
+constexpr const char* kWrittenAlready = "an earlier map in this run wrote it already";
+
+// Converts the maps of a batch a few at a time, and hands each result to `report` in the maps'
+// order, from the thread that finished the map whose turn it was: no thread wakes only to
+// report. Maps whose outputs' names may collide rename in the maps' order, the others at once
+// (RenameOrder). Just before its rename, a map whose output's name leads to a file an earlier
+// map wrote fails, unless it is that same map given again; one that finds a file of this run it
+// did not foresee (a link between two outputs) first waits for every earlier map. What it keeps
+// grows by four bytes and four bits for each map.
 class Batch {
 public:
-    Batch(std::span<char* const> maps, std::string folder)
-        : maps_(maps), folder_(std::move(folder)), done_(maps.size(), false),
-          wrote_(maps.size(), false), slots_(kWindow) {
-        foldTwins_ = foldTwins();
+    using Report = std::function<void(std::size_t index, const TileSetResult&)>;
+
+    Batch(std::span<char* const> maps, std::string folder, Report report)
+        : maps_(maps), folder_(std::move(folder)), report_(std::move(report)),
+          order_(maps.size(), [this](std::size_t index) { return nameOf(index); }),
+          done_(maps.size(), false), wrote_(maps.size(), false), slots_(kWindow) {
         written_.reserve(maps.size());
+        // Every output is in the one folder: opened once for all of them, not once a map.
+        if (!maps_.empty())
+            if (auto opened = files::OutputFolder::openFor(output(0)))
+                shared_ = &folders_.try_emplace(keyOf(opened->identity()), std::move(*opened))
+                               .first->second;
         const std::size_t workers = std::min(kConversionsAtOnce, maps.size());
         for (std::size_t worker = 0; worker < workers; ++worker)
             workers_.emplace_back([this] { work(); });
@@ -79,21 +92,11 @@ public:
 
     std::string output(std::size_t index) const { return outputPathFor(folder_, maps_[index]); }
 
-    // Waits for the map's result and hands it over; maps must be taken in their order.
-    TileSetResult take(std::size_t index) {
-        std::unique_lock lock(mutex_);
-        auto& slot = slots_[index % kWindow];
-        ready_.wait(lock, [&] { return slot.has_value(); });
-        TileSetResult result = std::move(*slot);
-        slot.reset();
-        ++taken_;
-        lock.unlock();
-        room_.notify_all();
-        return result;
-    }
-
-    // Puts every folder the batch renamed into on disk; once all maps were taken.
+    // Puts every folder the batch renamed into on disk, once every map was reported.
     std::vector<std::string> flushFolders() {
+        for (auto& worker : workers_)
+            worker.join();
+        workers_.clear();
         std::lock_guard lock(mutex_);
         std::vector<std::string> failures;
         for (auto& [identity, folder] : folders_)
@@ -118,50 +121,77 @@ private:
                                               : TileSetResult::complete();
     }
 
-    // In the maps' order, just before the rename: an output that is a file an earlier map wrote
-    // fails, unless that map is this one given again.
-    std::optional<TileSetResult> checkOutput(std::size_t index, const TileSetRead& read,
-                                             const files::Replacement& replacement) {
-        std::optional<std::size_t> writer;
-        if (const auto current = replacement.current();
-            current && written_.mayContain(valueOf(current->identity)))
-            writer = writerOf(index, current->identity);
-        if (!writer && foldTwins_[index])
-            writer = foldedWriterOf(index, replacement);
-        if (!writer)
-            return std::nullopt;
-        if (files::sameFile(maps_[*writer], read.mapPath))
-            return writtenBefore(read);
-        return TileSetResult::failed(FileRole::Output, {},
-                                     "an earlier map in this run wrote it already");
-    }
-
     std::string nameOf(std::size_t index) const {
         const std::string path = output(index);
         return path.substr(path.find_last_of(kSeparators) + 1);
     }
 
-    // The outputs whose names fold to another output's name but are not spelled like it: only
-    // those are asked whether their folder takes the two for one file. Found once, up front,
-    // so that a batch without them keeps nothing for it but a bit a map.
-    std::vector<bool> foldTwins() const {
-        std::vector<std::pair<std::uint32_t, std::uint32_t>> keys; // folded name's hash, map
-        keys.reserve(maps_.size());
-        for (std::size_t index = 0; index < maps_.size(); ++index)
-            keys.emplace_back(static_cast<std::uint32_t>(
-                                  std::hash<std::string>{}(files::foldedCase(nameOf(index)))),
-                              static_cast<std::uint32_t>(index));
-        std::sort(keys.begin(), keys.end());
-        std::vector<bool> twins(maps_.size(), false);
-        for (std::size_t start = 0, end = 0; start < keys.size(); start = end) {
-            bool spelledOtherwise = false;
-            for (end = start + 1; end < keys.size() && keys[end].first == keys[start].first; ++end)
-                spelledOtherwise =
-                    spelledOtherwise || nameOf(keys[end].second) != nameOf(keys[start].second);
-            for (std::size_t at = start; spelledOtherwise && at < end; ++at)
-                twins[keys[at].second] = true;
+    // Waits until `ready()`, asked again each time a map is done.
+    template <typename Ready> void waitUntil(std::unique_lock<std::mutex>& lock, Ready ready) {
+        if (ready())
+            return;
+        ++waitingForTurn_;
+        turn_.wait(lock, ready);
+        --waitingForTurn_;
+    }
+
+    bool claimed(files::FileIdentity identity) const {
+        return std::any_of(claims_.begin(), claims_.end(), [&](const Claim& claim) {
+            return claim.replaced == identity || claim.incoming == identity;
+        });
+    }
+
+    // Just before the rename: an output that is a file an earlier map wrote fails, unless that
+    // map is this one given again. Nothing: the map may rename, and has claimed its files.
+    std::optional<TileSetResult> checkOutput(std::size_t index, const TileSetRead& read,
+                                             const files::Replacement& replacement,
+                                             std::optional<files::FileIdentity>& claim) {
+        std::unique_lock lock(mutex_, std::defer_lock);
+        if (order_.waits(index)) {
+            lock.lock();
+            waitUntil(lock, [&] { return firstNotDone_ >= index; });
+            lock.unlock();
         }
-        return twins;
+        // Looked at outside the lock. A map that replaces the file meanwhile is seen by its
+        // claim below; one that is done with it by now, by the count: then looked at again.
+        const std::size_t finished = finished_;
+        auto current = replacement.current();
+        lock.lock();
+        if (finished_ != finished)
+            current = replacement.current();
+        std::optional<std::size_t> writer;
+        // A file of this run, or one another map is about to replace: two outputs whose names
+        // did not say so lead to one file (a link). Decided in the maps' order, once every
+        // earlier map is done and no other map is replacing it.
+        if (current &&
+            (claimed(current->identity) || written_.mayContain(valueOf(current->identity)))) {
+            waitUntil(lock, [&] {
+                if (firstNotDone_ < index)
+                    return false;
+                current = replacement.current();
+                return !current || !claimed(current->identity);
+            });
+            if (current && written_.mayContain(valueOf(current->identity)))
+                writer = writerOf(index, current->identity);
+        }
+        if (!writer && order_.hasTwinSpelledOtherwise(index))
+            writer = foldedWriterOf(index, replacement);
+        if (writer) {
+            const bool sameMap = files::sameFile(maps_[*writer], read.mapPath);
+            if (*writer < index && sameMap)
+                return writtenBefore(read);
+            if (*writer < index)
+                return TileSetResult::failed(FileRole::Output, {}, kWrittenAlready);
+            // A later map, not yet reported, took the name first: this one keeps it.
+            wrote_[*writer] = false;
+            if (!sameMap)
+                slots_[*writer % kWindow] =
+                    TileSetResult::failed(FileRole::Output, {}, kWrittenAlready);
+        }
+        claims_.push_back(
+            {current ? current->identity : files::FileIdentity{}, replacement.incoming(), index});
+        claim = replacement.incoming();
+        return std::nullopt;
     }
 
     // The earlier map whose output is spelled otherwise than this one's, in a folder that
@@ -182,7 +212,7 @@ private:
         return std::nullopt;
     }
 
-    // The tile set of one map, written; `claim` is the new file, once it took the output's
+    // The tile set of one map, written; `claim` is the new file, once it may take the output's
     // name; `replaced` the old output, still open.
     TileSetResult convert(std::size_t index, std::optional<files::FileIdentity>& claim,
                           files::HeldHandle& replaced) {
@@ -195,18 +225,14 @@ private:
             return *refused;
         auto options = tileSetWriteOptions(*tileSet);
         options.flushFolder = false;
+        options.sharedFolder = shared_;
         auto replacement = files::Replacement::prepare(path, {tileSet->bytes}, options);
         if (!replacement)
             return tileSetResultOf(*tileSet, replacement.error());
-        {
-            std::unique_lock lock(mutex_);
-            turns_[index % kWindow].wait(lock, [&] { return firstNotDone_ == index; });
-            if (auto earlier = checkOutput(index, *tileSet, *replacement))
-                return *earlier;
-        }
+        if (auto earlier = checkOutput(index, *tileSet, *replacement, claim))
+            return *earlier;
         auto written = replacement->commit();
         if (written) {
-            claim = written->identity;
             replaced = std::move(written->replacedFile);
             if (written->folder)
                 keepFolder(std::move(*written->folder));
@@ -214,15 +240,16 @@ private:
         return tileSetResultOf(*tileSet, written);
     }
 
-    // The earlier map that wrote the file with `identity`, which the output's name now leads
-    // to. Asked only when the record of written files says it may be one: looked for first
-    // where it was found last (a map given many times), then among the outputs of the same
-    // name, then, for a name the file system folds into another, among all.
+    // The map that wrote the file with `identity`, which the output's name now leads to. Asked
+    // only when the record of written files says it may be one: looked for first where it was
+    // found last (a map given many times), then among the earlier outputs of the same name,
+    // then, for a name the file system folds into another, among all earlier ones, then among
+    // the later ones that may be done.
     std::optional<std::size_t> writerOf(std::size_t index, files::FileIdentity identity) {
-        auto wroteIt = [&](std::size_t earlier) {
-            if (!wrote_[earlier])
+        auto wroteIt = [&](std::size_t other) {
+            if (!wrote_[other])
                 return false;
-            const auto info = files::inspect(output(earlier));
+            const auto info = files::inspect(output(other));
             return info && info->identity == identity;
         };
         if (lastWriter_ < index && wroteIt(lastWriter_))
@@ -232,6 +259,10 @@ private:
             for (std::size_t earlier = index; earlier-- > 0;)
                 if ((output(earlier) == name) == sameName && wroteIt(earlier))
                     return lastWriter_ = earlier;
+        for (std::size_t later = index + 1; later < std::min(maps_.size(), index + kWindow);
+             ++later)
+            if (wroteIt(later))
+                return later;
         return std::nullopt;
     }
 
@@ -242,9 +273,13 @@ private:
 
     void work() {
         for (std::size_t index = next_++; index < maps_.size(); index = next_++) {
-            {
+            if (index >= kWindow) {
                 std::unique_lock lock(mutex_);
-                room_.wait(lock, [&] { return index < taken_ + kWindow; });
+                if (index >= reported_ + kWindow) {
+                    ++waitingForReports_;
+                    reports_.wait(lock, [&] { return index < reported_ + kWindow; });
+                    --waitingForReports_;
+                }
             }
             std::optional<files::FileIdentity> claim;
             files::HeldHandle replaced;
@@ -255,57 +290,92 @@ private:
                 written_.insert(valueOf(*claim));
                 wrote_[index] = true;
             }
+            std::erase_if(claims_, [&](const Claim& held) { return held.map == index; });
             done_[index] = true;
-            const std::size_t turn = firstNotDone_;
+            ++finished_;
+            const std::size_t before = firstNotDone_;
             while (firstNotDone_ < done_.size() && done_[firstNotDone_])
                 ++firstNotDone_;
-            const std::size_t next = firstNotDone_;
             slots_[index % kWindow] = std::move(result);
+            // Woken only when someone waits: each wake-up is a switch of threads.
+            if (waitingForTurn_ > 0)
+                turn_.notify_all();
+            if (firstNotDone_ == before) {
+                lock.unlock();
+                // Once the next rename may go: releasing the old file's blocks takes a while.
+                replaced = files::HeldHandle();
+                continue;
+            }
+            // This thread reports the maps it made the next in order, after whoever reports
+            // the ones before them.
+            const std::size_t from = before, to = firstNotDone_;
+            if (reported_ != from) {
+                ++waitingForReports_;
+                reports_.wait(lock, [&] { return reported_ == from; });
+                --waitingForReports_;
+            }
             lock.unlock();
-            // Only the map whose turn it is now is woken, and the reader.
-            if (next != turn && next < done_.size())
-                turns_[next % kWindow].notify_one();
-            ready_.notify_one();
-            // Once the next rename may go: releasing the old file's blocks takes a while.
+            // No other thread touches these slots until reported_ moves past them.
+            for (std::size_t done = from; done < to; ++done) {
+                report_(done, *slots_[done % kWindow]);
+                slots_[done % kWindow].reset();
+            }
+            lock.lock();
+            reported_ = to;
+            const bool wanted = waitingForReports_ > 0;
+            lock.unlock();
+            if (wanted)
+                reports_.notify_all();
             replaced = files::HeldHandle();
         }
     }
 
     const std::span<char* const> maps_;
     const std::string folder_;
+    const Report report_;
+    const RenameOrder order_;
     std::vector<bool> done_;
     std::size_t firstNotDone_ = 0;
-    std::vector<bool> wrote_;     // whether each map's own file took its output's name
-    FingerprintSet written_;      // the identities of those files
-    std::vector<bool> foldTwins_; // see foldTwins()
+    std::vector<bool> wrote_; // whether each map's own file took its output's name
+    FingerprintSet written_;  // the identities of those files
     std::size_t lastWriter_ = 0;
+    // What the maps past their look and not yet done are about to replace, and with what.
+    struct Claim {
+        files::FileIdentity replaced, incoming;
+        std::size_t map;
+    };
+    std::vector<Claim> claims_;
     std::map<Key, files::OutputFolder> folders_;
+    const files::OutputFolder* shared_ = nullptr; // in folders_, where it could be opened
     std::vector<std::optional<TileSetResult>> slots_;
-    std::size_t taken_ = 0;
+    std::size_t reported_ = 0; // how many maps, from the first, were reported
+    std::size_t waitingForTurn_ = 0, waitingForReports_ = 0;
     std::atomic<std::size_t> next_{0};
+    std::atomic<std::size_t> finished_{0}; // maps done; changed under the lock
     std::mutex mutex_;
-    std::array<std::condition_variable, kWindow> turns_; // a map's turn to check its output
-    std::condition_variable ready_;                      // a result for the reader
-    std::condition_variable room_;                       // room in the window
+    std::condition_variable turn_;    // more maps done, for a map that waits to rename
+    std::condition_variable reports_; // more maps reported: room in the window, or a turn
     std::vector<std::thread> workers_;
 };
 
 int convertMany(const Invocation& invocation, ReportBuffer& out, ReportBuffer& err,
                 bool showProgress) {
     const auto& maps = invocation.paths;
-    Batch batch(maps, invocation.outputFolder);
-    bool anyFailed = false;
-    for (std::size_t index = 0; index < maps.size(); ++index) {
-        if (showProgress)
+    auto showNext = [&](std::size_t index) {
+        if (showProgress && index < maps.size())
             err << std::string(clearLine()) + std::string(kProgramName) + ": " +
                        std::to_string(index + 1) + " of " + std::to_string(maps.size()) + ": " +
                        visibleName(maps[index]);
-        const TileSetResult result = batch.take(index);
+    };
+    showNext(0);
+    bool anyFailed = false; // changed by one reporting thread at a time, read once all are done
+    Batch batch(maps, invocation.outputFolder, [&](std::size_t index, const TileSetResult& result) {
         anyFailed = anyFailed || result.outcome == TileSetOutcome::Failed;
         if (showProgress)
             err << clearLine();
-        report(result, maps[index], batch.output(index), out, err);
-    }
+        report(result, maps[index], outputPathFor(invocation.outputFolder, maps[index]), out, err);
+        showNext(index + 1);
+    });
     // Until its folder is on disk, a renamed output could still vanish in a power cut.
     for (const auto& failure : batch.flushFolders()) {
         err << std::string(kProgramName) +

@@ -9,8 +9,9 @@ namespace quillmere::cli {
 // Writes to standard output or error, remembering why its first write failed: a report that
 // cannot be written (closed, a pipe whose reader is gone, a full disk) is then said, not lost.
 // Not a std::ostream: any of those starts the C++ locale machinery, which costs a static
-// program about half a mebibyte of memory and a part of its start. Written from one thread; an
-// interrupt may take it over from another, or from a signal handler, without waiting for it.
+// program about half a mebibyte of memory and a part of its start. Written from one thread at a
+// time; an interrupt may take it over from another, or from a signal handler, without waiting for
+// it.
 class ReportBuffer {
 public:
     // `eachPiece`: every piece goes out when given, as standard error's should.

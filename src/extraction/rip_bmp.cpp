@@ -20,28 +20,38 @@ bool startsWithBitmap(const TileSetRead& read) {
 }
 
 std::variant<TileSetRead, TileSetResult> readTileSet(const std::string& InPath) {
-    if (InPath.empty())
-        return TileSetResult::failed(FileRole::Map, {}, "no path was given");
+    // Read straight into the value handed back, and every path returns that one object: a
+    // tile set copied into a variant would take another 49 KiB of each converting thread's stack.
+    std::variant<TileSetRead, TileSetResult> outcome;
+    if (InPath.empty()) {
+        outcome = TileSetResult::failed(FileRole::Map, {}, "no path was given");
+        return outcome;
+    }
     // Checked before opening: opening a device can have effects of its own.
     const auto mapInfo = files::inspect(InPath);
     if (!mapInfo)
-        return failed(FileRole::Map, mapInfo.error());
-    if (mapInfo->kind != files::FileKind::Regular)
-        return TileSetResult::failed(FileRole::Map, {}, files::notAFile(mapInfo->kind));
+        outcome = failed(FileRole::Map, mapInfo.error());
+    else if (mapInfo->kind != files::FileKind::Regular)
+        outcome = TileSetResult::failed(FileRole::Map, {}, files::notAFile(mapInfo->kind));
+    if (!mapInfo || mapInfo->kind != files::FileKind::Regular)
+        return outcome;
 
-    TileSetRead read{InPath, mapInfo->identity, {}, 0};
+    auto& read = std::get<TileSetRead>(outcome);
+    read.mapPath = InPath;
+    read.map = mapInfo->identity;
     auto map = files::ReadOnlyFile::open(InPath, *mapInfo);
-    if (!map)
-        return failed(FileRole::Map, map.error());
-    for (const auto& block : kTileSetBlocks) {
-        const auto got =
-            map->readAt(block.offset, std::span(read.bytes).subspan(block.offset, block.length));
-        if (!got)
-            return failed(FileRole::Map, got.error());
-        if (*got > 0)
-            read.mapBytes = std::max(read.mapBytes, block.offset + *got);
+    if (!map) {
+        outcome = failed(FileRole::Map, map.error());
+        return outcome;
     }
-    return read;
+    // The blocks lie end to end (the second starts inside the first): one read takes both.
+    static_assert(kFirstBlockOffset == 0 && kSecondBlockOffset <= kFirstBlockLength);
+    const auto got = map->readAt(0, std::span(read.bytes).first(kTileSetLength));
+    if (!got)
+        outcome = failed(FileRole::Map, got.error());
+    else
+        read.mapBytes = *got;
+    return outcome;
 }
 
 files::WriteOptions tileSetWriteOptions(const TileSetRead& read) {

@@ -141,7 +141,14 @@ public:
     OutputFolder(HeldHandle handle, FileIdentity identity, std::string shownPath)
         : handle_(std::move(handle)), identity_(identity), shownPath_(std::move(shownPath)) {}
 
+    // The folder of the output `path`, opened once for many outputs there (a batch's): a
+    // replacement given it in WriteOptions::sharedFolder uses it rather than opening its own.
+    // Fails where the system keeps no such handle for replacements (Windows).
+    static Expected<OutputFolder> openFor(const std::string& path);
+
     FileIdentity identity() const { return identity_; }
+    std::intptr_t handle() const { return handle_.get(); }
+    const std::string& shownPath() const { return shownPath_; }
     // Puts the folder's list of names on disk, with every rename made in it so far.
     Expected<Done> flush();
 
@@ -163,6 +170,9 @@ struct WriteOptions {
     // Set: the output is replaced only if it is still as it was then; otherwise it is left as it
     // is and Written::replaced is false.
     std::optional<FileState> unchangedSince;
+    // Set: an output whose path names this folder as openFor() split it is written there, and
+    // Written::folder stays empty (its holder flushes it); other outputs open their own.
+    const OutputFolder* sharedFolder = nullptr;
 };
 
 struct Written {

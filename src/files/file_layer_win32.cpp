@@ -110,6 +110,10 @@ HeldHandle::~HeldHandle() {
 // A flush of the folder's handle asks the file system to put the folder's entries on disk.
 // Where it offers no such flush (it refuses the call), the rename's own journaling is all
 // there is, and the flush is left out rather than reported as a failure.
+Expected<OutputFolder> OutputFolder::openFor(const std::string&) {
+    return FileError{{}, "each output's folder is opened for it here"};
+}
+
 Expected<Done> OutputFolder::flush() {
     if (::FlushFileBuffers(reinterpret_cast<HANDLE>(handle_.get())))
         return Done{};

@@ -133,7 +133,8 @@ Expected<Done> copyMetadata(int from, const struct stat& old, int to, const stru
     // only where the system keeps them on a file written to: setuid never, setgid when the
     // group may not run the file (then it marks locking), unless the process may keep them.
     mode_t mode = old.st_mode & 07777;
-    const bool keepsSpecialBits = keepsSpecialBitsOnWrite();
+    // Asked of the system only where there is a special bit to keep.
+    const bool keepsSpecialBits = (mode & (S_ISUID | S_ISGID)) != 0 && keepsSpecialBitsOnWrite();
     if (!ownerKept || !keepsSpecialBits)
         mode &= ~mode_t(S_ISUID);
     if (!groupKept || (!keepsSpecialBits && (mode & S_IXGRP)))

@@ -79,11 +79,17 @@ Expected<Done> followLink(OutputPlace& place, struct stat& status) {
     return Done{};
 }
 
-Expected<OutputPlace> placeOnce(const std::string& path, struct stat& existing) {
+Expected<OutputPlace> placeOnce(const std::string& path, struct stat& existing,
+                                const OutputFolder* shared) {
     SplitPath parts = split(path);
     if (!isFileName(parts.name))
         return FileError{{}, "it names a folder, not a file"};
-    OutputPlace place{openFolder(AT_FDCWD, parts.folder), {}, parts.folder, std::move(parts.name)};
+    const bool inShared = shared != nullptr && shared->shownPath() == parts.folder;
+    OutputPlace place{inShared ? Fd::borrowed(static_cast<int>(shared->handle()))
+                               : openFolder(AT_FDCWD, parts.folder),
+                      {},
+                      parts.folder,
+                      std::move(parts.name)};
     if (!place.folder.valid())
         return systemError({});
     existing = {};
@@ -94,6 +100,11 @@ Expected<OutputPlace> placeOnce(const std::string& path, struct stat& existing) 
     } else if (S_ISLNK(existing.st_mode)) {
         if (auto followed = followLink(place, existing); !followed)
             return followed.error();
+    }
+    // A link may have led out of the shared folder, into one opened here.
+    if (!place.folder.owned()) {
+        place.folderIdentity = shared->identity();
+        return place;
     }
     struct stat folder {};
     if (::fstat(place.folder.get(), &folder) != 0)
@@ -106,10 +117,11 @@ Expected<OutputPlace> placeOnce(const std::string& path, struct stat& existing) 
 
 // Another writer renaming over the link's target makes the walk end on a newer file than the
 // system found: looked at again, both agree.
-Expected<OutputPlace> placeOf(const std::string& path, struct stat& existing) {
+Expected<OutputPlace> placeOf(const std::string& path, struct stat& existing,
+                              const OutputFolder* shared) {
     constexpr int kAttempts = 3;
     for (int attempt = 1;; ++attempt) {
-        auto place = placeOnce(path, existing);
+        auto place = placeOnce(path, existing, shared);
         if (place || attempt == kAttempts || place.error().reason != kLinkChanged)
             return place;
     }
@@ -126,6 +138,15 @@ bool namesOneFile(int folder, const std::string& a, const std::string& b) {
     const auto third = thirdSpelling(a, b);
     struct stat found {};
     return !third || ::fstatat(folder, third->c_str(), &found, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+Expected<OutputFolder> OutputFolder::openFor(const std::string& path) {
+    const SplitPath parts = split(path);
+    Fd folder = openFolder(AT_FDCWD, parts.folder);
+    struct stat status {};
+    if (!folder.valid() || ::fstat(folder.get(), &status) != 0)
+        return systemError({});
+    return OutputFolder(HeldHandle(folder.release()), identityOf(status), parts.folder);
 }
 
 } // namespace quillmere::files

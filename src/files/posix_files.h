@@ -27,23 +27,32 @@ FileState stateOf(const struct stat& status);
 class Fd {
 public:
     explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(Fd&& other) noexcept : fd_(other.release()) {}
+    // A descriptor someone else owns and closes.
+    static Fd borrowed(int fd) {
+        Fd held(fd);
+        held.owned_ = false;
+        return held;
+    }
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)), owned_(other.owned_) {}
     Fd& operator=(Fd&& other) noexcept {
         std::swap(fd_, other.fd_);
+        std::swap(owned_, other.owned_);
         return *this;
     }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     ~Fd() {
-        if (fd_ >= 0)
+        if (fd_ >= 0 && owned_)
             ::close(fd_);
     }
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
+    bool owned() const { return owned_; }
     int release() { return std::exchange(fd_, -1); }
 
 private:
     int fd_;
+    bool owned_ = true;
 };
 
 // The output's place after links: a folder held open, and a name in it.
@@ -55,7 +64,9 @@ struct OutputPlace {
 };
 
 // The output's folder and name after links, and what is there now (st_nlink 0 when nothing).
-Expected<OutputPlace> placeOf(const std::string& path, struct stat& existing);
+// `shared`: the folder of a batch's outputs, used where the path names it.
+Expected<OutputPlace> placeOf(const std::string& path, struct stat& existing,
+                              const OutputFolder* shared = nullptr);
 
 // How a message names a folder: as the path gave it, or the current folder's own path.
 std::string folderForMessages(const std::string& shownFolder);
@@ -81,7 +92,8 @@ public:
     // Gives a finished unnamed file its name; a named one has one already.
     Expected<Done> name();
     const std::string& currentName() const { return name_; }
-    Expected<Done> renameOverOutput();
+    // `replacing` false: only if the output's name still names nothing.
+    Expected<Done> renameOverOutput(bool replacing);
 
 private:
     Expected<Done> createNamed(mode_t mode);

@@ -19,7 +19,7 @@ Replacement::~Replacement() = default;
 
 Expected<Replacement> Replacement::prepare(const std::string& path, const Content& content,
                                            const WriteOptions& options) {
-    auto state = steps::resolve(path);
+    auto state = steps::resolve(path, options.sharedFolder);
     if (!state)
         return state.error();
     Replacement replacement(std::move(*state), options);
@@ -52,12 +52,12 @@ Expected<Written> Replacement::commit() {
     if (auto renamed = steps::renameOverOutput(*state_); !renamed)
         return renamed.error();
     Written written = steps::written(*state_);
-    OutputFolder folder = steps::folder(*state_);
-    if (!options_.flushFolder) {
+    std::optional<OutputFolder> folder = steps::folder(*state_);
+    if (!options_.flushFolder || !folder) {
         written.folder = std::move(folder);
         return written;
     }
-    if (auto flushed = folder.flush(); !flushed) {
+    if (auto flushed = folder->flush(); !flushed) {
         FileError error = flushed.error();
         error.afterReplacing = true;
         return error;

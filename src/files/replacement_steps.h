@@ -12,7 +12,7 @@ namespace quillmere::files::steps {
 
 // The output's folder and name after links, and the old file there, opened so that the system
 // says now whether it may be replaced.
-Expected<ReplacementStatePtr> resolve(const std::string& path);
+Expected<ReplacementStatePtr> resolve(const std::string& path, const OutputFolder* shared);
 // The old file's identity; nothing when the output does not exist yet.
 std::optional<FileIdentity> oldIdentity(const ReplacementState& state);
 // A new file beside the output, private to this process's user until it is finished.
@@ -35,6 +35,7 @@ std::string outputName(const ReplacementState& state);
 Expected<Done> renameOverOutput(ReplacementState& state);
 // After the rename: what Written tells, the replaced file and the folder handed over.
 Written written(ReplacementState& state);
-OutputFolder folder(ReplacementState& state);
+// Nothing where the output is in the shared folder: its holder flushes that.
+std::optional<OutputFolder> folder(ReplacementState& state);
 
 } // namespace quillmere::files::steps

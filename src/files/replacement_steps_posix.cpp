@@ -17,6 +17,9 @@ struct ReplacementState {
     Fd oldFile;
     std::optional<TemporaryFile> temporary;
     struct stat fresh {};
+    // Whether the output's name named a file when it was looked up. Its link count is no
+    // answer: a file that another writer replaces while it is looked up shows 0 links.
+    bool existed = false;
 
     bool replacing() const { return old.st_nlink > 0; }
 };
@@ -27,14 +30,15 @@ void DropReplacementState::operator()(ReplacementState* state) const noexcept {
 
 namespace steps {
 
-Expected<ReplacementStatePtr> resolve(const std::string& path) {
+Expected<ReplacementStatePtr> resolve(const std::string& path, const OutputFolder* shared) {
     ReplacementStatePtr state(new ReplacementState);
-    auto place = placeOf(path, state->old);
+    auto place = placeOf(path, state->old, shared);
     if (!place)
         return place.error();
     state->place = std::move(*place);
     if (state->replacing() && !S_ISREG(state->old.st_mode))
         return FileError{{}, notAFile(kindOf(state->old.st_mode))};
+    state->existed = state->old.st_mode != 0; // nothing there: placeOf leaves it all zero
     return state;
 }
 
@@ -125,7 +129,7 @@ std::string outputName(const ReplacementState& state) {
 }
 
 Expected<Done> renameOverOutput(ReplacementState& state) {
-    return state.temporary->renameOverOutput();
+    return state.temporary->renameOverOutput(state.existed);
 }
 
 Written written(ReplacementState& state) {
@@ -137,7 +141,9 @@ Written written(ReplacementState& state) {
     return written;
 }
 
-OutputFolder folder(ReplacementState& state) {
+std::optional<OutputFolder> folder(ReplacementState& state) {
+    if (!state.place.folder.owned())
+        return std::nullopt;
     return OutputFolder(HeldHandle(state.place.folder.release()), state.place.folderIdentity,
                         std::move(state.place.shownFolder));
 }

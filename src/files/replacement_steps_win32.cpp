@@ -37,7 +37,8 @@ void DropReplacementState::operator()(ReplacementState* state) const noexcept {
 
 namespace steps {
 
-Expected<ReplacementStatePtr> resolve(const std::string& path) {
+// Each output's folder is opened for it: openFor() keeps none to share here.
+Expected<ReplacementStatePtr> resolve(const std::string& path, const OutputFolder*) {
     const auto wide = systemPath(path);
     if (!wide)
         return notUtf8();
@@ -155,7 +156,7 @@ Written written(ReplacementState& state) {
     return written;
 }
 
-OutputFolder folder(ReplacementState& state) {
+std::optional<OutputFolder> folder(ReplacementState& state) {
     return OutputFolder(HeldHandle(reinterpret_cast<std::intptr_t>(state.folder.release())),
                         state.folderIdentity, state.shownFolder);
 }

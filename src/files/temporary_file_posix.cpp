@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <vector>
@@ -196,11 +197,27 @@ Expected<Done> TemporaryFile::name() {
     return allSlotsTaken("while naming it in its folder");
 }
 
-Expected<Done> TemporaryFile::renameOverOutput() {
+Expected<Done> TemporaryFile::renameOverOutput(bool replacing) {
     if (runInterrupted())
         return interrupted();
     const int folder = place_.folder.get();
-    if (::renameat(folder, name_.c_str(), folder, place_.name.c_str()) != 0)
+    // Where there was no output, a file that took its name meanwhile (another program, or
+    // another map of a batch) is left as it is. File systems that refuse the flag get the
+    // plain rename.
+    int renamed = -1;
+#ifdef RENAME_NOREPLACE
+    if (!replacing) {
+        renamed = ::renameat2(folder, name_.c_str(), folder, place_.name.c_str(), RENAME_NOREPLACE);
+        if (renamed != 0 && errno == EEXIST)
+            return FileError{"while putting it in place",
+                             "a file of that name appeared meanwhile, and was left as it is"};
+        if (renamed != 0 && errno != EINVAL && errno != ENOSYS)
+            return systemError("while putting it in place");
+    }
+#else
+    (void)replacing;
+#endif
+    if (renamed != 0 && ::renameat(folder, name_.c_str(), folder, place_.name.c_str()) != 0)
         return systemError("while replacing the old file");
     forgetTemporary(inFlight_);
     inFlight_ = -1;

@@ -475,6 +475,15 @@ std::vector<Scenario> scenarios() {
          1,
          {"\"Tiles.BMP\" while replacing the old file", "Permission denied"},
          Output::OldBytes},
+        {"output appears before the rename",
+         [](Scene& s) {
+             fs::rename(s.folder / "Tiles.BMP", s.folder / "Other.BMP");
+             return std::string();
+         },
+         inject({"QUILLMERE_APPEAR_FROM=Other.BMP"}),
+         1,
+         {"\"Tiles.BMP\" while putting it in place", "appeared meanwhile"},
+         Output::OldBytes},
         {"failing folder flush",
          none,
          inject({"QUILLMERE_FAULT_CALL=fsync"}),

@@ -3,7 +3,7 @@
 // seen without a full disk. Set through the environment:
 //   QUILLMERE_FAULT_CALL    write | fsync | fdatasync | rename | open | pread | fsetxattr |
 //                           flistxattr
-//                           (open and rename include openat and renameat)
+//                           (open and rename include openat, renameat and renameat2)
 //   QUILLMERE_FAULT_ERRNO   ENOSPC | EIO | EACCES | EDQUOT (default EIO)
 //   QUILLMERE_FAULT_AFTER_BYTES  write: let this many bytes through first, then fail
 //   QUILLMERE_FAULT_AFTER_CALLS  let this many calls through first, then fail
@@ -11,6 +11,8 @@
 //   QUILLMERE_SHORT_WRITES  write at most this many bytes a call (no failure)
 //   QUILLMERE_FAULT_REMOVES openat: instead of failing, remove the file first, once, as another
 //                           process might just before the open
+//   QUILLMERE_APPEAR_FROM   renameat2: first links this file to the new name, as another
+//                           program creating the output meanwhile would
 // Only files the program opened itself are touched: standard input, output and error are not.
 
 #include <atomic>
@@ -124,6 +126,15 @@ int renameat(int fromFolder, const char* from, int toFolder, const char* to) {
     return targets("rename") && pathMatches(to) && failsNow()
                ? failWith()
                : real(fromFolder, from, toFolder, to);
+}
+
+int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned flags) {
+    static auto real = next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
+    if (const char* appearing = setting("QUILLMERE_APPEAR_FROM"))
+        ::linkat(AT_FDCWD, appearing, toFolder, to, 0);
+    return targets("rename") && pathMatches(to) && failsNow()
+               ? failWith()
+               : real(fromFolder, from, toFolder, to, flags);
 }
 
 int fsetxattr(int fd, const char* name, const void* value, size_t size, int flags) {
