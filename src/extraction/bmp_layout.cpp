@@ -193,52 +193,48 @@ std::variant<BmpLayout, PictureProblem> readBmpLayout(std::span<const std::byte>
     return layout;
 }
 
+namespace {
+
+// Where a pixel of 8 bits or fewer lies in its row: its byte, and its bits in that byte, the
+// leftmost pixel in the highest bits.
+struct PackedPixel {
+    std::size_t byte;
+    unsigned shift;
+    std::uint32_t mask; // before the shift
+};
+
+PackedPixel packedPixel(const BmpLayout& layout, std::size_t row, std::uint32_t x) {
+    const std::size_t bit = std::size_t{x} * layout.bitsPerPixel;
+    return {row + bit / 8, static_cast<unsigned>(8 - layout.bitsPerPixel - bit % 8),
+            (1u << layout.bitsPerPixel) - 1};
+}
+
+} // namespace
+
 std::uint32_t pixelValue(std::span<const std::byte> file, const BmpLayout& layout, std::uint32_t x,
                          std::uint32_t y) {
     const std::size_t row = layout.rowOffset(y);
-    switch (layout.bitsPerPixel) {
-    case 1:
-    case 4:
-    case 8: {
-        const std::size_t bit = std::size_t{x} * layout.bitsPerPixel;
-        const unsigned shift = static_cast<unsigned>(8 - layout.bitsPerPixel - bit % 8);
-        const std::uint32_t mask = (1u << layout.bitsPerPixel) - 1;
-        return (std::to_integer<std::uint32_t>(file[row + bit / 8]) >> shift) & mask;
+    if (layout.bitsPerPixel <= 8) {
+        const PackedPixel at = packedPixel(layout, row, x);
+        return (std::to_integer<std::uint32_t>(file[at.byte]) >> at.shift) & at.mask;
     }
-    case 16:
-        return le(file, row + std::size_t{x} * 2, 2);
-    case 24:
-        return le(file, row + std::size_t{x} * 3, 3);
-    default:
-        return le(file, row + std::size_t{x} * 4, 4);
-    }
+    const std::size_t width = layout.bitsPerPixel / 8u;
+    return le(file, row + x * width, width);
 }
 
 void setPixelValue(std::span<std::byte> file, const BmpLayout& layout, std::uint32_t x,
                    std::uint32_t y, std::uint32_t value) {
     const std::size_t row = layout.rowOffset(y);
-    switch (layout.bitsPerPixel) {
-    case 1:
-    case 4:
-    case 8: {
-        const std::size_t bit = std::size_t{x} * layout.bitsPerPixel;
-        const unsigned shift = static_cast<unsigned>(8 - layout.bitsPerPixel - bit % 8);
-        const std::uint32_t mask = ((1u << layout.bitsPerPixel) - 1) << shift;
-        std::byte& stored = file[row + bit / 8];
+    if (layout.bitsPerPixel <= 8) {
+        const PackedPixel at = packedPixel(layout, row, x);
+        const std::uint32_t mask = at.mask << at.shift;
+        std::byte& stored = file[at.byte];
         stored = static_cast<std::byte>((std::to_integer<std::uint32_t>(stored) & ~mask) |
-                                        ((value << shift) & mask));
+                                        ((value << at.shift) & mask));
         return;
     }
-    case 16:
-        setLe(file, row + std::size_t{x} * 2, 2, value);
-        return;
-    case 24:
-        setLe(file, row + std::size_t{x} * 3, 3, value);
-        return;
-    default:
-        setLe(file, row + std::size_t{x} * 4, 4, value);
-        return;
-    }
+    const std::size_t width = layout.bitsPerPixel / 8u;
+    setLe(file, row + x * width, width, value);
 }
 
 Colour paletteColour(std::span<const std::byte> file, const BmpLayout& layout, std::size_t index) {
