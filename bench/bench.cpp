@@ -6,6 +6,7 @@
 // quillmere-bench --tiles EXE [--window EXE --minimal-window EXE] [--xvfb-display :N] [--quick]
 //                 [--only one|batches|start-up]... [--batch MAPS:ROUNDS]...
 
+#include "conversions.h"
 #include "least_sequence.h"
 #include "tile_set.h"
 
@@ -35,8 +36,14 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// As many conversions as quillmere-tiles keeps in flight: the least program's equal.
-constexpr int kOursInFlight = 16;
+// As many conversions as quillmere-tiles keeps in flight into the folder "out", chosen from its
+// disk as quillmere-tiles chooses: the least program's equal.
+int oursInFlight() {
+    fs::create_directories("out");
+    const auto folder = quillmere::files::OutputFolder::openFor("out/any.BMP");
+    return static_cast<int>(quillmere::cli::conversionsAtOnce(folder ? &*folder : nullptr));
+}
+
 // The least program's thread counts, of which its best is the yardstick for a batch.
 constexpr int kLeastThreads[] = {8, 16, 32, 64};
 constexpr std::size_t kLeastCounts = std::size(kLeastThreads);
@@ -419,6 +426,7 @@ void batch(const Options& options, const BatchPlan& plan) {
     std::vector<std::vector<std::string>> commands{ours};
     for (const int threads : kLeastThreads)
         commands.push_back(joined(leastBatch(threads), paths));
+    const int inFlight = oursInFlight();
     const bool withStrawMan = plan.maps == 2000;
     if (withStrawMan)
         for (const int threads : kLeastThreads)
@@ -445,15 +453,16 @@ void batch(const Options& options, const BatchPlan& plan) {
     const auto samples = alternate(contenders, plan.rounds, measure);
 
     const std::size_t best = fastest(samples, 1, kLeastCounts);
-    std::size_t equal = 1;
+    std::size_t equal = 0; // ours, where no count of the least program's is like it
     for (std::size_t i = 1; i <= kLeastCounts; ++i)
-        if (kLeastThreads[i - 1] == kOursInFlight)
+        if (kLeastThreads[i - 1] == inFlight)
             equal = i;
     const std::string name = "Batch of " + thousands(plan.maps) + " maps, replacing";
     const bool goal = plan.maps == 2000;
-    timeRow(name, samples[0],
-            "least-safe-copy, " + std::to_string(kOursInFlight) + " threads like ours",
-            samples[equal], std::nullopt, "-");
+    if (equal > 0)
+        timeRow(name, samples[0],
+                "least-safe-copy, " + std::to_string(inFlight) + " threads like ours",
+                samples[equal], std::nullopt, "-");
     timeRow(name, samples[0],
             "least-safe-copy at its best of " + leastCounts() + " (" +
                 std::to_string(kLeastThreads[best - 1]) + " threads)",
@@ -476,7 +485,7 @@ void batch(const Options& options, const BatchPlan& plan) {
     if (withLoop)
         timeRow(name, samples[0], "shell loop of `dd` + `mv` (two processes a map, one at a time)",
                 samples.back(), 0.1, ">= 10x faster");
-    if (measure == Measure::Memory)
+    if (measure == Measure::Memory && equal > 0)
         memoryDifferenceRow("Peak memory, batch of " + thousands(plan.maps) + " maps", samples[0],
                             "least-safe-copy, same arguments", samples[equal]);
 }
@@ -486,7 +495,7 @@ void batchMemory(const Options& options, int count) {
     fs::create_directories("out");
     const auto paths = maps(count);
     const auto ours = joined({options.tiles, "-d", "out"}, paths);
-    const auto least = joined(leastBatch(kOursInFlight), paths);
+    const auto least = joined(leastBatch(oursInFlight()), paths);
     // One run each, without a warm-up: memory varies little from run to run, time does not.
     const auto samples = alternate({[&](Measure measure) { return run(ours, measure); },
                                     [&](Measure measure) { return run(least, measure); }},

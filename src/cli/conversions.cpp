@@ -40,8 +40,8 @@ std::string_view clearLine() {
     return "\r\033[K";
 }
 #endif
-// Each conversion waits mostly on its flush to disk, and a disk takes many flushes at once:
-// sized to the disk, not to the cores (8, 16 and 32 ran alike on a 2-core VM; bench/).
+// Each conversion waits mostly on its flush to disk, and a disk takes many flushes at once: sized
+// to the output folder's disk where the system tells it, not to the cores; this many elsewhere.
 constexpr std::size_t kConversionsAtOnce = 16;
 
 void report(const TileSetResult& result, const std::string& map, const std::string& output,
@@ -77,10 +77,14 @@ public:
         written_.reserve(maps.size());
         // Every output is in the one folder: opened once for all of them, not once a map.
         if (!maps_.empty())
-            if (auto opened = files::OutputFolder::openFor(output(0)))
+            if (auto opened = files::OutputFolder::openFor(output(0))) {
+                // Reading the folder's names costs far less than looking up each output's
+                // temporaries' names, unless the folder holds many more names than that.
+                opened->surveyLeftovers(files::kTemporarySlots * maps.size());
                 shared_ = &folders_.try_emplace(keyOf(opened->identity()), std::move(*opened))
                                .first->second;
-        const std::size_t workers = std::min(kConversionsAtOnce, maps.size());
+            }
+        const std::size_t workers = std::min(conversionsAtOnce(shared_), maps.size());
         for (std::size_t worker = 0; worker < workers; ++worker)
             workers_.emplace_back([this] { work(); });
     }
@@ -106,8 +110,12 @@ public:
     }
 
 private:
-    // How far the conversions may run ahead of the reports.
-    static constexpr std::size_t kWindow = 64;
+    // How far the conversions may run ahead of the reports: four times the most in flight, so
+    // that one slow map does not hold the others up.
+    static constexpr std::size_t kWindow = 256;
+    // How often a map looks at its output before it takes the lock for it while other maps
+    // keep finishing meanwhile.
+    static constexpr int kLooksOutsideTheLock = 3;
     using Key = std::pair<std::uint64_t, std::uint64_t>;
 
     static Key keyOf(files::FileIdentity identity) { return {identity.volume, identity.index}; }
@@ -141,24 +149,36 @@ private:
         });
     }
 
-    // Just before the rename: an output that is a file an earlier map wrote fails, unless that
-    // map is this one given again. Nothing: the map may rename, and has claimed its files.
+    // Just before the rename, once the temporary is named: an output that is a file an earlier
+    // map wrote fails, unless that map is this one given again. Nothing: the map may rename, and
+    // has claimed its files; `current` is what its output's name names.
     std::optional<TileSetResult> checkOutput(std::size_t index, const TileSetRead& read,
-                                             const files::Replacement& replacement,
-                                             std::optional<files::FileIdentity>& claim) {
+                                             files::Replacement& replacement,
+                                             std::optional<files::FileIdentity>& claim,
+                                             std::optional<files::FileState>& current) {
         std::unique_lock lock(mutex_, std::defer_lock);
         if (order_.waits(index)) {
             lock.lock();
             waitUntil(lock, [&] { return firstNotDone_ >= index; });
             lock.unlock();
         }
-        // Looked at outside the lock. A map that replaces the file meanwhile is seen by its
-        // claim below; one that is done with it by now, by the count: then looked at again.
-        const std::size_t finished = finished_;
-        auto current = replacement.current();
-        lock.lock();
-        if (finished_ != finished)
+        if (auto named = replacement.name(); !named)
+            return tileSetResultOf(read, named.error());
+        // Looked at outside the lock, so that no other map waits on the look. A map that
+        // replaces the file meanwhile is seen by its claim below; one that is done with it by
+        // now, by the count: then looked at again, at last under the lock.
+        for (int look = 1;; ++look) {
+            const std::size_t finished = finished_;
             current = replacement.current();
+            lock.lock();
+            if (finished_ == finished)
+                break;
+            if (look == kLooksOutsideTheLock) {
+                current = replacement.current();
+                break;
+            }
+            lock.unlock();
+        }
         std::optional<std::size_t> writer;
         // A file of this run, or one another map is about to replace: two outputs whose names
         // did not say so lead to one file (a link). Decided in the maps' order, once every
@@ -221,7 +241,7 @@ private:
         if (tileSet == nullptr)
             return std::get<TileSetResult>(read);
         const std::string path = output(index);
-        if (auto refused = refuseOutput(*tileSet, path))
+        if (auto refused = refuseOutput(path))
             return *refused;
         auto options = tileSetWriteOptions(*tileSet);
         options.flushFolder = false;
@@ -229,9 +249,10 @@ private:
         auto replacement = files::Replacement::prepare(path, {tileSet->bytes}, options);
         if (!replacement)
             return tileSetResultOf(*tileSet, replacement.error());
-        if (auto earlier = checkOutput(index, *tileSet, *replacement, claim))
+        std::optional<files::FileState> current;
+        if (auto earlier = checkOutput(index, *tileSet, *replacement, claim, current))
             return *earlier;
-        auto written = replacement->commit();
+        auto written = replacement->commit(current);
         if (written) {
             replaced = std::move(written->replacedFile);
             if (written->folder)
@@ -357,6 +378,14 @@ private:
     std::condition_variable reports_; // more maps reported: room in the window, or a turn
     std::vector<std::thread> workers_;
 };
+
+} // namespace
+
+std::size_t conversionsAtOnce(const files::OutputFolder* folder) {
+    return folder != nullptr ? folder->writesAtOnce(kConversionsAtOnce) : kConversionsAtOnce;
+}
+
+namespace {
 
 int convertMany(const Invocation& invocation, ReportBuffer& out, ReportBuffer& err,
                 bool showProgress) {

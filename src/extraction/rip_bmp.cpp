@@ -38,34 +38,36 @@ std::variant<TileSetRead, TileSetResult> readTileSet(const std::string& InPath) 
 
     auto& read = std::get<TileSetRead>(outcome);
     read.mapPath = InPath;
-    read.map = mapInfo->identity;
     auto map = files::ReadOnlyFile::open(InPath, *mapInfo);
     if (!map) {
         outcome = failed(FileRole::Map, map.error());
         return outcome;
     }
+    read.map = map->opened();
     // The blocks lie end to end (the second starts inside the first): one read takes both.
     static_assert(kFirstBlockOffset == 0 && kSecondBlockOffset <= kFirstBlockLength);
     const auto got = map->readAt(0, std::span(read.bytes).first(kTileSetLength));
-    if (!got)
+    if (!got) {
         outcome = failed(FileRole::Map, got.error());
-    else
-        read.mapBytes = *got;
+        return outcome;
+    }
+    read.mapBytes = *got;
+    std::fill(read.bytes.begin() + static_cast<std::ptrdiff_t>(*got), read.bytes.end(),
+              std::byte{0});
     return outcome;
 }
 
 files::WriteOptions tileSetWriteOptions(const TileSetRead& read) {
     files::WriteOptions options;
     options.keepApartFrom = read.map;
+    options.keepApartPath = read.mapPath;
     options.keptApartReason = kOutputIsMap;
     return options;
 }
 
-std::optional<TileSetResult> refuseOutput(const TileSetRead& read, const std::string& OutPath) {
+std::optional<TileSetResult> refuseOutput(const std::string& OutPath) {
     if (OutPath.empty())
         return TileSetResult::failed(FileRole::Output, {}, "no path was given");
-    if (files::sameFile(read.mapPath, OutPath))
-        return TileSetResult::failed(FileRole::Output, {}, kOutputIsMap);
     return std::nullopt;
 }
 
@@ -84,7 +86,7 @@ TileSetResult tileSetResultOf(const TileSetRead& read,
 }
 
 TileSetResult writeTileSet(const TileSetRead& read, const std::string& OutPath) {
-    if (auto refused = refuseOutput(read, OutPath))
+    if (auto refused = refuseOutput(OutPath))
         return *refused;
     return tileSetResultOf(
         read, files::writeAtomically(OutPath, {read.bytes}, tileSetWriteOptions(read)));

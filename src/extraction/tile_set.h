@@ -60,16 +60,20 @@ struct TileSetResult {
         return {TileSetOutcome::ShortMap, mapBytes, FileRole::Map, {}, {}, 0, true, false};
     }
     static TileSetResult failed(FileRole file, std::string step, std::string reason) {
-        return {TileSetOutcome::Failed, 0, file, std::move(step), std::move(reason), 0, true, false};
+        return {TileSetOutcome::Failed, 0, file, std::move(step),
+                std::move(reason),      0, true, false};
     }
 };
 
 // A map's tile set as read, with what writing it needs to know of the map.
 struct TileSetRead {
+    // The bytes are left as they are: each read fills them, where the map ends with zeros, and
+    // zeroing them first would cost each map another pass over 49 KiB.
+    TileSetRead() {} // not "= default", with which a value-initialized one is zeroed
     std::string mapPath;
-    files::FileIdentity map;
-    // Bytes the map does not have stay zero.
-    std::array<std::byte, kTileSetLength> bytes{};
+    files::FileState map; // as it was opened
+    // Bytes the map does not have are zeros.
+    std::array<std::byte, kTileSetLength> bytes;
     std::size_t mapBytes = 0; // as TileSetResult::mapBytes
 };
 
@@ -79,9 +83,9 @@ std::variant<TileSetRead, TileSetResult> readTileSet(const std::string& InPath);
 // What the write of `read` to the output asks of the file layer: the map is never the output.
 files::WriteOptions tileSetWriteOptions(const TileSetRead& read);
 
-// Why `read` may not go to OutPath before anything is written, or nothing: the output is the
-// map itself, by any name the map's folder gives it.
-std::optional<TileSetResult> refuseOutput(const TileSetRead& read, const std::string& OutPath);
+// Why nothing may go to OutPath, or nothing. The output turning out to be the map itself, by any
+// name the map's folder gives it, is refused by the write (tileSetWriteOptions).
+std::optional<TileSetResult> refuseOutput(const std::string& OutPath);
 
 // Whether the map starts as a bitmap does ("BM"): one that does not may be some other file.
 bool startsWithBitmap(const TileSetRead& read);

@@ -8,8 +8,10 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
+#include <vector>
 
 namespace quillmere::files {
 
@@ -104,6 +106,8 @@ public:
 
     // The file as it stands now, to tell later whether it changed since it was read.
     Expected<FileState> state() const;
+    // The file as it was found when it was opened.
+    const FileState& opened() const { return opened_; }
 
     // The system's own handle, for the file layer's steps.
     std::intptr_t nativeHandle() const { return handle_; }
@@ -111,6 +115,7 @@ public:
 private:
     explicit ReadOnlyFile(std::intptr_t handle) : handle_(handle) {}
     std::intptr_t handle_;
+    FileState opened_;
 };
 
 // A handle the file layer gives back for its holder to close when it suits it: the replaced
@@ -151,22 +156,37 @@ public:
     const std::string& shownPath() const { return shownPath_; }
     // Puts the folder's list of names on disk, with every rename made in it so far.
     Expected<Done> flush();
+    // How many replacements in the folder are best in flight at once. Each waits mostly on its
+    // flush, and a disk serves as many flushes at once as its request queue holds: a quarter of
+    // that queue, from 4 to 64, where the system tells it (Linux); `otherwise` elsewhere.
+    std::size_t writesAtOnce(std::size_t otherwise) const;
+
+    // Reads the folder's names once, unless it holds more than `mostNames`, and keeps those
+    // that may be temporaries a killed run of this user left: the replacements made in it then
+    // look up only those, not each of their output's names. For many outputs at once; a folder
+    // of many names costs a look at `mostNames` of them at most. Does nothing on Windows.
+    void surveyLeftovers(std::size_t mostNames);
+    // The names kept by surveyLeftovers(), sorted; nothing when it did not read them all.
+    const std::optional<std::vector<std::string>>& leftovers() const { return leftovers_; }
 
 private:
     HeldHandle handle_;
     FileIdentity identity_;
     std::string shownPath_; // how messages name it
+    std::optional<std::vector<std::string>> leftovers_;
 };
 
 struct WriteOptions {
     // false: the folder is not flushed here; Written::folder is handed back for the caller to
     // flush once for many outputs, before it tells anyone they are done.
     bool flushFolder = true;
-    // A file that must not be replaced, such as the one the bytes come from: an output that
-    // turns out to be it is refused with `keptApartReason`, before anything is written and
-    // again at the rename.
-    std::optional<FileIdentity> keepApartFrom;
-    std::string keptApartReason;
+    // A file that must not be replaced, such as the one the bytes come from, as found at
+    // `keepApartPath`: an output that turns out to be it, by its number or, in a folder that
+    // takes two spellings as one, by its name, is refused with `keptApartReason`, before
+    // anything is written and again at the rename.
+    std::optional<FileState> keepApartFrom;
+    std::string keepApartPath;
+    std::string_view keptApartReason; // a text that outlives the write, such as a literal
     // Set: the output is replaced only if it is still as it was then; otherwise it is left as it
     // is and Written::replaced is false.
     std::optional<FileState> unchangedSince;
@@ -201,8 +221,9 @@ using ReplacementStatePtr = std::unique_ptr<ReplacementState, DropReplacementSta
 
 // One replacement of a file, in two halves: prepare() resolves the path, writes and flushes a
 // temporary beside the output with the old file's metadata; commit() names it, checks, renames
-// it over the output and flushes the folder. A caller that must look at the output between the
-// two (a batch keeping its outputs apart) does so with current(); dropping an uncommitted
+// it over the output and flushes the folder. A caller that must look at the output just before
+// the rename (a batch keeping its outputs apart) does so with current() after name(); dropping an
+// uncommitted
 // replacement removes its temporary and leaves the output as it was.
 //
 // Symbolic links are followed only as the system itself follows them (its protections
@@ -225,13 +246,19 @@ public:
     // Whether the output's folder treats `name` and the output's own name as one.
     bool namesOneFile(const std::string& name) const;
 
+    // Gives the temporary its name beside the output; commit() does it too, once.
+    Expected<Done> name();
     Expected<Written> commit();
+    // commit(), for a caller that named the temporary and then looked at the output: `seen` is
+    // what current() found, and the output is not looked up again.
+    Expected<Written> commit(const std::optional<FileState>& seen);
 
 private:
-    Replacement(ReplacementStatePtr state, WriteOptions options);
-    Expected<Done> keptApart(std::optional<FileIdentity> output) const;
+    Replacement(ReplacementStatePtr state, std::string path, WriteOptions options);
+    Expected<Done> keptApart(const std::optional<FileState>& output) const;
 
     ReplacementStatePtr state_;
+    std::string path_;
     WriteOptions options_;
 };
 

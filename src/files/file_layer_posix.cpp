@@ -49,15 +49,18 @@ Expected<ReadOnlyFile> ReadOnlyFile::open(const std::string& path, const FileInf
     const FileInfo opened = infoOf(status);
     if (opened.kind != FileKind::Regular || opened.identity != expected.identity)
         return FileError{{}, "it was replaced by another file while it was being opened"};
+    file.opened_ = stateOf(status);
     return file;
 }
 
-ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept : handle_(other.handle_) {
+ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
+    : handle_(other.handle_), opened_(other.opened_) {
     other.handle_ = -1;
 }
 
 ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
     std::swap(handle_, other.handle_);
+    std::swap(opened_, other.opened_);
     return *this;
 }
 

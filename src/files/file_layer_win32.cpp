@@ -110,6 +110,12 @@ HeldHandle::~HeldHandle() {
 // A flush of the folder's handle asks the file system to put the folder's entries on disk.
 // Where it offers no such flush (it refuses the call), the rename's own journaling is all
 // there is, and the flush is left out rather than reported as a failure.
+void OutputFolder::surveyLeftovers(std::size_t) {}
+
+std::size_t OutputFolder::writesAtOnce(std::size_t otherwise) const {
+    return otherwise;
+}
+
 Expected<OutputFolder> OutputFolder::openFor(const std::string&) {
     return FileError{{}, "each output's folder is opened for it here"};
 }
@@ -150,15 +156,22 @@ Expected<ReadOnlyFile> ReadOnlyFile::open(const std::string& path, const FileInf
         return opened.error();
     if (opened->kind != FileKind::Regular || opened->identity != expected.identity)
         return FileError{{}, "it was replaced by another file while it was being opened"};
-    return ReadOnlyFile(reinterpret_cast<std::intptr_t>(handle.release()));
+    ReadOnlyFile file(reinterpret_cast<std::intptr_t>(handle.release()));
+    const auto found = file.state();
+    if (!found)
+        return found.error();
+    file.opened_ = *found;
+    return file;
 }
 
-ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept : handle_(other.handle_) {
+ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
+    : handle_(other.handle_), opened_(other.opened_) {
     other.handle_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
 }
 
 ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
     std::swap(handle_, other.handle_);
+    std::swap(opened_, other.opened_);
     return *this;
 }
 

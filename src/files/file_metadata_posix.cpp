@@ -72,7 +72,9 @@ template <typename Call> std::optional<std::vector<char>> readGrowing(Call call)
     }
 }
 
-Expected<Done> copyAttributes(int from, int to) {
+// Carries the attributes over; true when the new file's access control list was set or removed,
+// which changes its mode too.
+Expected<bool> copyAttributes(int from, int to) {
     auto listed =
         readGrowing([&](char* into, std::size_t size) { return ::flistxattr(from, into, size); });
     // Unlisted, an access control list would be silently dropped: the old file stays instead.
@@ -103,11 +105,15 @@ Expected<Done> copyAttributes(int from, int to) {
         if (!notPermittedHere(errno))
             return systemError("while giving it the old file's attributes");
     }
-    // A list inherited from the folder would grant what the old file did not.
-    if (!accessListKept && ::fremovexattr(to, kAccessLists[0].data()) != 0 && errno != ENODATA &&
+    // A list inherited from the folder would grant what the old file did not. Looked for first:
+    // removing a list that is not there takes the file's lock and costs as much as removing one.
+    const bool inherited =
+        !accessListKept && (::fgetxattr(to, kAccessLists[0].data(), nullptr, 0) >= 0 ||
+                            (errno != ENODATA && !notKeptHere(errno)));
+    if (inherited && ::fremovexattr(to, kAccessLists[0].data()) != 0 && errno != ENODATA &&
         !notKeptHere(errno))
         return systemError("while giving it the old file's access control list");
-    return Done{};
+    return accessListKept || inherited;
 }
 
 } // namespace
@@ -116,7 +122,8 @@ Expected<Done> copyMetadata(int from, const struct stat& old, int to, const stru
     // Owner and group first: changing them clears setuid, setgid and file capabilities.
     bool ownerKept = fresh.st_uid == old.st_uid;
     bool groupKept = fresh.st_gid == old.st_gid;
-    if (!ownerKept || !groupKept) {
+    const bool ownerChanged = !ownerKept || !groupKept;
+    if (ownerChanged) {
         if (::fchown(to, old.st_uid, old.st_gid) == 0) {
             ownerKept = groupKept = true;
         } else if (notKeptHere(errno)) {
@@ -127,8 +134,9 @@ Expected<Done> copyMetadata(int from, const struct stat& old, int to, const stru
             groupKept = true; // a member of the group may give it, not the owner
         }
     }
-    if (auto copied = copyAttributes(from, to); !copied)
-        return copied;
+    const auto accessListChanged = copyAttributes(from, to);
+    if (!accessListChanged)
+        return accessListChanged.error();
     // setuid and setgid only where their owner and group came along (never more rights), and
     // only where the system keeps them on a file written to: setuid never, setgid when the
     // group may not run the file (then it marks locking), unless the process may keep them.
@@ -139,7 +147,10 @@ Expected<Done> copyMetadata(int from, const struct stat& old, int to, const stru
         mode &= ~mode_t(S_ISUID);
     if (!groupKept || (!keepsSpecialBits && (mode & S_IXGRP)))
         mode &= ~mode_t(S_ISGID);
-    // The mode last: the steps before may clear bits of it.
+    // The mode last: the steps before may clear bits of it. A file made with the mode it needs,
+    // whose owner and access list stayed as made, is left as it is.
+    if (!ownerChanged && !*accessListChanged && (fresh.st_mode & 07777) == mode)
+        return Done{};
     if (::fchmod(to, mode) != 0 && !notKeptHere(errno))
         return systemError("while giving it the old file's permissions");
     return Done{};

@@ -1,7 +1,13 @@
 #include "posix_files.h"
 #include "unicode_text.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#ifdef __linux__
+#include <sys/sysmacros.h>
+#endif
 
 namespace quillmere::files {
 namespace {
@@ -104,6 +110,8 @@ Expected<OutputPlace> placeOnce(const std::string& path, struct stat& existing,
     // A link may have led out of the shared folder, into one opened here.
     if (!place.folder.owned()) {
         place.folderIdentity = shared->identity();
+        if (shared->leftovers())
+            place.leftovers = &*shared->leftovers();
         return place;
     }
     struct stat folder {};
@@ -138,6 +146,59 @@ bool namesOneFile(int folder, const std::string& a, const std::string& b) {
     const auto third = thirdSpelling(a, b);
     struct stat found {};
     return !third || ::fstatat(folder, third->c_str(), &found, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+void OutputFolder::surveyLeftovers(std::size_t mostNames) {
+    leftovers_.reset();
+    // A descriptor of its own: reading moves its position, and the folder's may be for passing
+    // through only, which cannot be read.
+    const int listed =
+        ::openat(static_cast<int>(handle_.get()), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listed < 0)
+        return;
+    DIR* folder = ::fdopendir(listed);
+    if (folder == nullptr) {
+        ::close(listed);
+        return;
+    }
+    const std::string mark = ".quillmere-" + std::to_string(::geteuid()) + "-";
+    std::vector<std::string> names;
+    std::size_t seen = 0;
+    errno = 0;
+    const dirent* entry = nullptr;
+    while ((entry = ::readdir(folder)) != nullptr && ++seen <= mostNames) {
+        const std::string_view name = entry->d_name;
+        if (name.starts_with('.') && name.ends_with(".part") &&
+            name.find(mark) != std::string_view::npos)
+            names.emplace_back(name);
+    }
+    const bool whole = entry == nullptr && errno == 0;
+    ::closedir(folder);
+    if (!whole)
+        return;
+    std::sort(names.begin(), names.end());
+    leftovers_ = std::move(names);
+}
+
+std::size_t OutputFolder::writesAtOnce(std::size_t otherwise) const {
+#ifdef __linux__
+    const auto device = static_cast<dev_t>(identity_.volume);
+    if (major(device) == 0) // no disk of its own: tmpfs, FUSE, NFS, btrfs
+        return otherwise;
+    const std::string queue =
+        "/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
+    // A partition's queue is its disk's.
+    for (const char* requests : {"/queue/nr_requests", "/../queue/nr_requests"}) {
+        Fd file(::open((queue + requests).c_str(), O_RDONLY | O_CLOEXEC));
+        char text[24] = {};
+        if (!file.valid() || ::read(file.get(), text, sizeof text - 1) <= 0)
+            continue;
+        const unsigned long depth = std::strtoul(text, nullptr, 10);
+        if (depth > 0)
+            return std::clamp<std::size_t>(depth / 4, 4, 64);
+    }
+#endif
+    return otherwise;
 }
 
 Expected<OutputFolder> OutputFolder::openFor(const std::string& path) {

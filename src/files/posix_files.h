@@ -61,6 +61,8 @@ struct OutputPlace {
     FileIdentity folderIdentity;
     std::string shownFolder; // the folder as the path gave it; empty for the current folder
     std::string name;
+    // The names in the folder that may be leftovers, where a shared folder was surveyed.
+    const std::vector<std::string>* leftovers = nullptr;
 };
 
 // The output's folder and name after links, and what is there now (st_nlink 0 when nothing).
@@ -84,8 +86,10 @@ public:
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-    // `mode` as for open(); the folder's default access control list applies as usual.
-    Expected<Done> create(mode_t mode);
+    // `unnamedMode` for an unnamed file, which nobody else can open, `namedMode` where the file
+    // system makes only named ones; as for open(), the folder's default access control list
+    // applies as usual.
+    Expected<Done> create(mode_t unnamedMode, mode_t namedMode);
     int fd() const { return fd_.get(); }
     Expected<Done> write(std::span<const std::byte> bytes);
     Expected<Done> flush();

@@ -11,8 +11,8 @@ Expected<Done> writeContent(ReplacementState& state, const Content& content) {
 
 } // namespace
 
-Replacement::Replacement(ReplacementStatePtr state, WriteOptions options)
-    : state_(std::move(state)), options_(std::move(options)) {}
+Replacement::Replacement(ReplacementStatePtr state, std::string path, WriteOptions options)
+    : state_(std::move(state)), path_(std::move(path)), options_(std::move(options)) {}
 Replacement::Replacement(Replacement&&) noexcept = default;
 Replacement& Replacement::operator=(Replacement&&) noexcept = default;
 Replacement::~Replacement() = default;
@@ -22,9 +22,9 @@ Expected<Replacement> Replacement::prepare(const std::string& path, const Conten
     auto state = steps::resolve(path, options.sharedFolder);
     if (!state)
         return state.error();
-    Replacement replacement(std::move(*state), options);
+    Replacement replacement(std::move(*state), path, options);
     ReplacementState& at = *replacement.state_;
-    if (auto done = replacement.keptApart(steps::oldIdentity(at)); !done)
+    if (auto done = replacement.keptApart(steps::oldState(at)); !done)
         return done.error();
     if (auto done = steps::createTemporary(at); !done)
         return done.error();
@@ -37,12 +37,21 @@ Expected<Replacement> Replacement::prepare(const std::string& path, const Conten
     return replacement;
 }
 
+Expected<Done> Replacement::name() {
+    return steps::name(*state_);
+}
+
 Expected<Written> Replacement::commit() {
     // Named only now, so that a kill leaves a name behind for as short a time as it can.
-    if (auto named = steps::name(*state_); !named)
+    if (auto named = name(); !named)
         return named.error();
-    const auto now = current();
-    if (auto apart = keptApart(now ? std::optional(now->identity) : std::nullopt); !apart)
+    return commit(current());
+}
+
+Expected<Written> Replacement::commit(const std::optional<FileState>& now) {
+    if (auto named = name(); !named)
+        return named.error();
+    if (auto apart = keptApart(now); !apart)
         return apart.error();
     if (options_.unchangedSince && now != *options_.unchangedSince) {
         Written kept;
@@ -77,9 +86,18 @@ bool Replacement::namesOneFile(const std::string& name) const {
     return steps::namesOneFile(*state_, name, steps::outputName(*state_));
 }
 
-Expected<Done> Replacement::keptApart(std::optional<FileIdentity> output) const {
-    if (output && output == options_.keepApartFrom)
-        return FileError{{}, options_.keptApartReason};
+Expected<Done> Replacement::keptApart(const std::optional<FileState>& output) const {
+    const auto& kept = options_.keepApartFrom;
+    if (!output || !kept)
+        return Done{};
+    // File systems that number each spelling of a name on its own still show one size and one
+    // modification time for both: only then are the two paths asked about.
+    const bool same = output->identity == kept->identity ||
+                      (output->identity.volume == kept->identity.volume &&
+                       output->size == kept->size && output->modified == kept->modified &&
+                       !options_.keepApartPath.empty() && sameFile(options_.keepApartPath, path_));
+    if (same)
+        return FileError{{}, std::string(options_.keptApartReason)};
     return Done{};
 }
 

@@ -14,7 +14,7 @@ namespace quillmere::files::steps {
 // says now whether it may be replaced.
 Expected<ReplacementStatePtr> resolve(const std::string& path, const OutputFolder* shared);
 // The old file's identity; nothing when the output does not exist yet.
-std::optional<FileIdentity> oldIdentity(const ReplacementState& state);
+std::optional<FileState> oldState(const ReplacementState& state);
 // A new file beside the output, private to this process's user until it is finished.
 Expected<Done> createTemporary(ReplacementState& state);
 Expected<Done> write(ReplacementState& state, std::span<const std::byte> bytes);

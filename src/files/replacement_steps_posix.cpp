@@ -42,10 +42,10 @@ Expected<ReplacementStatePtr> resolve(const std::string& path, const OutputFolde
     return state;
 }
 
-std::optional<FileIdentity> oldIdentity(const ReplacementState& state) {
+std::optional<FileState> oldState(const ReplacementState& state) {
     if (!state.replacing())
         return std::nullopt;
-    return identityOf(state.old);
+    return stateOf(state.old);
 }
 
 Expected<Done> createTemporary(ReplacementState& state) {
@@ -76,8 +76,14 @@ Expected<Done> createTemporary(ReplacementState& state) {
             return FileError{{}, notAFile(kindOf(state.old.st_mode))};
     }
     auto& temporary = state.temporary.emplace(state.place);
-    // Private until it carries the old file's owner and access control list.
-    if (auto created = temporary.create(state.replacing() ? 0600 : 0666); !created)
+    // Private until it carries the old file's owner and access control list. An unnamed file,
+    // which nobody else can open, may take the old file's plain permissions at once where the
+    // owner stays: its mode then needs no change once written (copyMetadata).
+    static const uid_t user = ::geteuid();
+    const bool plain = state.old.st_uid == user && (state.old.st_mode & 07000) == 0;
+    const mode_t named = state.replacing() ? 0600 : 0666;
+    const mode_t unnamed = state.replacing() && plain ? state.old.st_mode & 0777 : named;
+    if (auto created = temporary.create(unnamed, named); !created)
         return created;
     if (::fstat(temporary.fd(), &state.fresh) != 0)
         return systemError({});

@@ -59,10 +59,10 @@ Expected<ReplacementStatePtr> resolve(const std::string& path, const OutputFolde
     return state;
 }
 
-std::optional<FileIdentity> oldIdentity(const ReplacementState& state) {
+std::optional<FileState> oldState(const ReplacementState& state) {
     if (!state.destination.old)
         return std::nullopt;
-    return identityOf(state.destination.old->details);
+    return stateOf(state.destination.old->details);
 }
 
 Expected<Done> createTemporary(ReplacementState& state) {

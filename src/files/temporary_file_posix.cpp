@@ -2,7 +2,8 @@
 // reading the folder. A temporary for the output NAME, made by the user with id UID, is named
 //     .NAME.quillmere-UID-SLOT.part
 // with SLOT one of a few small numbers (NAME cut between characters, with a hash of the whole
-// name, where it is too long). A run looks up those few names for its own output, and removes
+// name, where it is too long). A run looks up those few names for its own output (a batch reads
+// its folder's names once instead, where that folder holds few), and removes
 // one only when it proves it abandoned: a regular file with one name, owned by this very user,
 // on which nobody holds a lock of any kind (flock, or an OFD or POSIX record lock) and which no
 // process has open (the system grants a write lease only then). A live writer holds its
@@ -13,6 +14,7 @@
 #include "unicode_text.h"
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -41,32 +43,70 @@ bool recordLocked(int fd) {
     return ::fcntl(fd, F_OFD_GETLK, &whole) != 0 || whole.l_type != F_UNLCK;
 }
 
-// Removes `name` if it is an abandoned temporary of this user's; see the top of this file.
-void removeIfAbandoned(int folder, const std::string& name) {
+// Removes `name` if it is an abandoned temporary of this user's (see the top of this file), and
+// says whether it did.
+bool removeIfAbandoned(int folder, const std::string& name) {
     struct stat named {
     }, opened{};
     if (::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISREG(named.st_mode) || named.st_uid != ::geteuid() || named.st_nlink != 1)
-        return;
+        return false;
     Fd candidate(
         ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!candidate.valid() || ::fstat(candidate.get(), &opened) != 0 || !sameFile(named, opened))
-        return;
+        return false;
     // Another open breaks the lease and signals its holder: with SIGURG, which does nothing,
     // rather than SIGIO, which would end this run.
     if (::flock(candidate.get(), LOCK_EX | LOCK_NB) != 0 || recordLocked(candidate.get()) ||
         ::fcntl(candidate.get(), F_SETSIG, SIGURG) != 0 ||
         ::fcntl(candidate.get(), F_SETLEASE, F_WRLCK) != 0)
-        return;
-    if (::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-        sameFile(named, opened))
-        ::unlinkat(folder, name.c_str(), 0);
+        return false;
+    const bool removed = ::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                         sameFile(named, opened) && ::unlinkat(folder, name.c_str(), 0) == 0;
     ::fcntl(candidate.get(), F_SETLEASE, F_UNLCK);
+    return removed;
 }
 
+// The first slot is not looked up here: the temporary takes its name there first, and a name
+// found taken there is looked at then (freedAbandoned). Its name was last used by the run
+// before, so the folder holds no cached answer for it, and a look would wait on its lock.
+// Where the folder's names were read, only those among them are looked at.
 void removeAbandoned(const OutputPlace& place) {
-    for (int slot = 0; slot < kSlots; ++slot)
-        removeIfAbandoned(place.folder.get(), temporaryNameFor(place.name, slot));
+    if (place.leftovers != nullptr && place.leftovers->empty())
+        return;
+    for (int slot = 1; slot < kSlots; ++slot) {
+        const std::string name = temporaryNameFor(place.name, slot);
+        if (place.leftovers == nullptr ||
+            std::binary_search(place.leftovers->begin(), place.leftovers->end(), name))
+            removeIfAbandoned(place.folder.get(), name);
+    }
+}
+
+// After the name of `slot` was found taken: whether it was the first slot's, not looked up
+// beforehand, and an abandoned temporary, removed now so that the name may be tried again
+// (once: a name that is taken again belongs to a live run).
+bool freedAbandoned(const OutputPlace& place, int slot, const std::string& name, bool& tried) {
+    if (slot != 0 || tried)
+        return false;
+    tried = true;
+    return removeIfAbandoned(place.folder.get(), name);
+}
+
+// Links the unnamed file `fd` as `name` in `folder`: straight from its descriptor where the
+// system lets this process (with CAP_DAC_READ_SEARCH, or as its opener on newer kernels), which
+// spares a walk through /proc; through /proc otherwise, and from then on for the whole run.
+int linkUnnamed(int fd, int folder, const char* name) {
+    static std::atomic<bool> directRefused{false};
+#ifdef AT_EMPTY_PATH
+    if (!directRefused.load(std::memory_order_relaxed)) {
+        const int linked = ::linkat(fd, "", folder, name, AT_EMPTY_PATH);
+        if (linked == 0 || (errno != ENOENT && errno != EPERM))
+            return linked;
+        directRefused.store(true, std::memory_order_relaxed);
+    }
+#endif
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, self.c_str(), folder, name, AT_SYMLINK_FOLLOW);
 }
 
 FileError interrupted() {
@@ -105,21 +145,22 @@ TemporaryFile::~TemporaryFile() {
     forgetTemporary(inFlight_);
 }
 
-Expected<Done> TemporaryFile::create(mode_t mode) {
+Expected<Done> TemporaryFile::create(mode_t unnamedMode, mode_t namedMode) {
     removeAbandoned(place_);
 #ifdef O_TMPFILE
     // Unnamed until it is complete and flushed: a process killed while writing leaves nothing.
-    fd_ = Fd(::openat(place_.folder.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
+    fd_ = Fd(::openat(place_.folder.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, unnamedMode));
     if (fd_.valid())
         return Done{};
     // Not every file system has unnamed files; those fall back to a named one.
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
         return folderRefuses(place_, errno);
 #endif
-    return createNamed(mode);
+    return createNamed(namedMode);
 }
 
 Expected<Done> TemporaryFile::createNamed(mode_t mode) {
+    bool freed = false;
     for (int slot = 0; slot < kSlots; ++slot) {
         std::string candidate = temporaryNameFor(place_.name, slot);
         const int entry = beginMaking();
@@ -130,9 +171,11 @@ Expected<Done> TemporaryFile::createNamed(mode_t mode) {
         if (!created.valid()) {
             const int error = errno;
             notMade(entry);
-            if (error == EEXIST)
-                continue; // a live run's
-            return folderRefuses(place_, error);
+            if (error == EEXIST && freedAbandoned(place_, slot, candidate, freed))
+                --slot; // tried again
+            else if (error != EEXIST)
+                return folderRefuses(place_, error);
+            continue; // a live run's
         }
         made(entry, {place_.folder.get(), candidate});
         fd_ = std::move(created);
@@ -171,19 +214,13 @@ Expected<Done> TemporaryFile::flush() {
 Expected<Done> TemporaryFile::name() {
     if (inFlight_ >= 0)
         return Done{};
-    const std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
+    bool freed = false;
     for (int slot = 0; slot < kSlots; ++slot) {
         std::string candidate = temporaryNameFor(place_.name, slot);
         const int entry = beginMaking();
         if (entry < 0)
             return interrupted();
-        int linked = ::linkat(AT_FDCWD, self.c_str(), place_.folder.get(), candidate.c_str(),
-                              AT_SYMLINK_FOLLOW);
-#ifdef AT_EMPTY_PATH
-        if (linked != 0 && errno == ENOENT) // no /proc: the direct way, where permitted
-            linked = ::linkat(fd_.get(), "", place_.folder.get(), candidate.c_str(), AT_EMPTY_PATH);
-#endif
-        if (linked == 0) {
+        if (linkUnnamed(fd_.get(), place_.folder.get(), candidate.c_str()) == 0) {
             made(entry, {place_.folder.get(), candidate});
             name_ = std::move(candidate);
             inFlight_ = entry;
@@ -191,7 +228,9 @@ Expected<Done> TemporaryFile::name() {
         }
         const int error = errno;
         notMade(entry);
-        if (error != EEXIST)
+        if (error == EEXIST && freedAbandoned(place_, slot, candidate, freed))
+            --slot; // tried again
+        else if (error != EEXIST)
             return systemError("while naming it in its folder", error);
     }
     return allSlotsTaken("while naming it in its folder");

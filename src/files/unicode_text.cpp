@@ -226,6 +226,15 @@ std::string temporaryNameFor(std::string_view output, std::string_view owner, in
 }
 
 std::string foldedCase(std::string_view name) {
+    // Most names are plain ASCII, where only A to Z fold: spared the decoding.
+    if (std::all_of(name.begin(), name.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        std::string folded(name);
+        for (char& c : folded)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        return folded;
+    }
     auto codes = decoded(name);
     for (auto& code : codes)
         code = lowerOf(code);

@@ -573,6 +573,33 @@ std::vector<Scenario> scenarios() {
              EXPECT_EQ(attributeOf(s.folder / "Tiles.BMP", kAccessList), aclWithMask());
              expectOwner(s.folder / "Tiles.BMP", ::geteuid(), ::getegid(), 0640);
          }},
+        {"a folder's default list, which the old file did not take",
+         [](Scene& s) {
+             ::chmod((s.folder / "Tiles.BMP").c_str(), 0604);
+             return setAttribute(s.folder.path(), "system.posix_acl_default", aclWithMask());
+         },
+         {},
+         0,
+         {},
+         Output::NewTileSet,
+         false,
+         [](const Scene& s, const auto&) {
+             EXPECT_EQ(attributeOf(s.folder / "Tiles.BMP", kAccessList), "");
+             expectOwner(s.folder / "Tiles.BMP", ::geteuid(), ::getegid(), 0604);
+         }},
+        {"a mode wider than a new file's",
+         [](Scene& s) {
+             ::chmod((s.folder / "Tiles.BMP").c_str(), 0666);
+             return std::string();
+         },
+         {},
+         0,
+         {},
+         Output::NewTileSet,
+         false,
+         [](const Scene& s, const auto&) {
+             expectOwner(s.folder / "Tiles.BMP", ::geteuid(), ::getegid(), 0666);
+         }},
         {"an access control list that cannot be kept",
          [](Scene& s) { return setAttribute(s.folder / "Tiles.BMP", kAccessList, aclWithMask()); },
          inject({"QUILLMERE_FAULT_CALL=fsetxattr"}),

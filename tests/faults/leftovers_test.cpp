@@ -27,6 +27,10 @@ struct Leftover {
     Hold hold = Hold::Nothing;
     bool anotherUsers = false; // owned by another user, in a sticky folder
     bool removed = false;
+    // A batch of two maps, Tiles.LVL first, into a folder that holds `crowd` other files: a
+    // batch reads a folder of few names once rather than looking up each output's.
+    bool batch = false;
+    int crowd = 0;
     QUILLMERE_PRINTS_ROW_NAME(Leftover)
 };
 
@@ -70,8 +74,14 @@ TEST_P(Leftovers, OnlyOurOwnAbandonedTemporariesAreRemoved) {
         ASSERT_EQ(::chown(left.c_str(), kOtherUser, kOtherUser), 0);
     }
 
-    const auto run = testing::runProcess({QUILLMERE_TILES_EXE, "Map.LVL", "out/Tiles.BMP"},
-                                         folder.path().string());
+    for (int other = 0; other < row.crowd; ++other)
+        writeFile(folder / ("out/crowd " + std::to_string(other)), patternBytes(1, 4));
+    writeFile(folder / "Tiles.LVL", patternBytes(60000, 5));
+    const auto run = testing::runProcess(
+        row.batch
+            ? std::vector<std::string>{QUILLMERE_TILES_EXE, "-d", "out", "Tiles.LVL", "Map.LVL"}
+            : std::vector<std::string>{QUILLMERE_TILES_EXE, "Map.LVL", "out/Tiles.BMP"},
+        folder.path().string());
     if (held >= 0)
         ::close(held);
 
@@ -79,34 +89,50 @@ TEST_P(Leftovers, OnlyOurOwnAbandonedTemporariesAreRemoved) {
     EXPECT_EQ(fs::exists(left), !row.removed);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Leftovers,
-                         ::testing::Values(Leftover{.name = "our_abandoned_temporary",
-                                                    .file = ".tiles.bmp.quillmere-{uid}-0.part",
-                                                    .removed = true},
-                                           Leftover{
-                                               .name = "our_abandoned_temporary_in_a_later_slot",
-                                               .file = ".tiles.bmp.quillmere-{uid}-7.part",
-                                               .removed = true},
-                                           Leftover{.name = "a_users_own_file_of_a_like_name",
-                                                    .file = ".Tiles.BMP.ab12cd34.part"},
-                                           Leftover{.name = "another_outputs_temporary",
-                                                    .file = ".other.bmp.quillmere-{uid}-0.part"},
-                                           Leftover{.name = "held_with_flock_by_another_program",
-                                                    .file = ".tiles.bmp.quillmere-{uid}-0.part",
-                                                    .hold = Hold::Flock},
-                                           Leftover{.name = "held_with_a_record_lock",
-                                                    .file = ".tiles.bmp.quillmere-{uid}-0.part",
-                                                    .hold = Hold::RecordLock},
-                                           Leftover{.name = "open_in_another_program",
-                                                    .file = ".tiles.bmp.quillmere-{uid}-0.part",
-                                                    .hold = Hold::OpenOnly},
-                                           Leftover{.name = "with_a_second_name",
-                                                    .file = ".tiles.bmp.quillmere-{uid}-0.part",
-                                                    .hold = Hold::SecondName},
-                                           Leftover{.name = "another_users_file_in_a_sticky_folder",
-                                                    .file = ".tiles.bmp.quillmere-{uid}-0.part",
-                                                    .anotherUsers = true}),
-                         testing::rowName<Leftover>);
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Leftovers,
+    ::testing::Values(
+        Leftover{.name = "our_abandoned_temporary",
+                 .file = ".tiles.bmp.quillmere-{uid}-0.part",
+                 .removed = true},
+        Leftover{.name = "our_abandoned_temporary_in_a_later_slot",
+                 .file = ".tiles.bmp.quillmere-{uid}-7.part",
+                 .removed = true},
+        Leftover{.name = "a_users_own_file_of_a_like_name", .file = ".Tiles.BMP.ab12cd34.part"},
+        Leftover{.name = "another_outputs_temporary", .file = ".other.bmp.quillmere-{uid}-0.part"},
+        Leftover{.name = "held_with_flock_by_another_program",
+                 .file = ".tiles.bmp.quillmere-{uid}-0.part",
+                 .hold = Hold::Flock},
+        Leftover{.name = "held_with_a_record_lock",
+                 .file = ".tiles.bmp.quillmere-{uid}-0.part",
+                 .hold = Hold::RecordLock},
+        Leftover{.name = "open_in_another_program",
+                 .file = ".tiles.bmp.quillmere-{uid}-0.part",
+                 .hold = Hold::OpenOnly},
+        Leftover{.name = "with_a_second_name",
+                 .file = ".tiles.bmp.quillmere-{uid}-0.part",
+                 .hold = Hold::SecondName},
+        Leftover{.name = "another_users_file_in_a_sticky_folder",
+                 .file = ".tiles.bmp.quillmere-{uid}-0.part",
+                 .anotherUsers = true},
+        Leftover{.name = "found_by_a_batch_in_its_folders_names",
+                 .file = ".tiles.bmp.quillmere-{uid}-3.part",
+                 .removed = true,
+                 .batch = true},
+        Leftover{.name = "found_by_a_batch_in_the_first_slot",
+                 .file = ".tiles.bmp.quillmere-{uid}-0.part",
+                 .removed = true,
+                 .batch = true},
+        Leftover{.name = "held_with_flock_in_a_batchs_folder",
+                 .file = ".tiles.bmp.quillmere-{uid}-3.part",
+                 .hold = Hold::Flock,
+                 .batch = true},
+        Leftover{.name = "looked_up_by_a_batch_in_a_crowded_folder",
+                 .file = ".tiles.bmp.quillmere-{uid}-5.part",
+                 .removed = true,
+                 .batch = true,
+                 .crowd = 20}),
+    testing::rowName<Leftover>);
 
 // Names another user planted in a shared folder stay, and the run says why it cannot go on.
 TEST(Leftovers, EveryNameTakenByAnotherUserFailsWithTheReason) {
