@@ -158,7 +158,9 @@ public:
     Expected<Done> flush();
     // How many replacements in the folder are best in flight at once. Each waits mostly on its
     // flush, and a disk serves as many flushes at once as its request queue holds: a quarter of
-    // that queue, from 4 to 64, where the system tells it (Linux); `otherwise` elsewhere.
+    // that queue, from 4 to kMostWritesAtOnce, where the system tells it (Linux); `otherwise`
+    // elsewhere.
+    static constexpr std::size_t kMostWritesAtOnce = 64;
     std::size_t writesAtOnce(std::size_t otherwise) const;
 
     // Reads the folder's names once, unless it holds more than `mostNames`, and keeps those

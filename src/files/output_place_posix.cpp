@@ -1,4 +1,5 @@
 #include "posix_files.h"
+#include "temporaries_in_flight.h"
 #include "unicode_text.h"
 
 #include <algorithm>
@@ -180,6 +181,9 @@ void OutputFolder::surveyLeftovers(std::size_t mostNames) {
     leftovers_ = std::move(names);
 }
 
+// Each writer has one temporary in flight at a time, and there is room for all of them.
+static_assert(OutputFolder::kMostWritesAtOnce < kMostTemporariesInFlight);
+
 std::size_t OutputFolder::writesAtOnce(std::size_t otherwise) const {
 #ifdef __linux__
     const auto device = static_cast<dev_t>(identity_.volume);
@@ -195,7 +199,7 @@ std::size_t OutputFolder::writesAtOnce(std::size_t otherwise) const {
             continue;
         const unsigned long depth = std::strtoul(text, nullptr, 10);
         if (depth > 0)
-            return std::clamp<std::size_t>(depth / 4, 4, 64);
+            return std::clamp<std::size_t>(depth / 4, 4, kMostWritesAtOnce);
     }
 #endif
     return otherwise;

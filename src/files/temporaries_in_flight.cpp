@@ -9,17 +9,18 @@
 namespace quillmere::files {
 namespace {
 
-// More than the most temporaries a process has at once: one for each writer of a batch (16).
-constexpr int kSlots = 64;
+// More than the most temporaries a process has at once: one for each writer of a batch.
+constexpr int kSlots = kMostTemporariesInFlight;
 
 // Free -> Making -> InFlight -> (Renaming ->) Free. The interrupt waits for Making and Renaming
 // to settle and takes each InFlight slot (Removed) before it removes its file, so the writer
 // and the interrupt never both act on one temporary, and a name is never read half written.
 enum SlotState : int { kFree, kMaking, kInFlight, kRenaming, kRemoved };
 
+// All zero until used, so that the table takes no page of the program until a slot is used.
 struct Slot {
     std::atomic<int> state{kFree};
-    std::intptr_t folderOrHandle = -1;
+    std::intptr_t folderOrHandle = 0; // set before the slot is InFlight
     char name[256] = {}; // a file name's 255 bytes and its terminating zero
 };
 

@@ -11,6 +11,9 @@
 
 namespace quillmere::files {
 
+// How many temporaries a process may have in flight at once: twice the most writers a batch has.
+constexpr int kMostTemporariesInFlight = 128;
+
 // What names a temporary for its removal: its folder and name, or on Windows its own handle,
 // which deletes the file when it is closed.
 struct InFlightPlace {
