@@ -17,7 +17,7 @@
 #include <tlhelp32.h>
 #else
 #include <csignal>
-#include <ctime>
+#include <sys/time.h>
 #include <unistd.h>
 #endif
 
@@ -76,23 +76,38 @@ constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
 // Should a step of the interrupt itself hang (a file system that no longer answers), the run
 // still ends in time, with the same status.
 constexpr long kWatchdogMs = 900;
-timer_t watchdog;
-bool watchdogReady = false;
+
+// Set once the run and its reports are done.
+std::atomic<bool> runOver{false};
 
 void endNow(int) {
     ::_exit(endingStatus.load());
 }
 
+// Armed only once an interrupt came, so that a run that is not interrupted spends nothing on it.
+// setitimer is a plain system call on Linux, as safe here as the timer calls POSIX lists.
+void startWatchdog() {
+    struct sigaction action {};
+    action.sa_handler = endNow;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGALRM, &action, nullptr);
+    itimerval due{};
+    due.it_value.tv_usec = kWatchdogMs * 1000;
+    ::setitimer(ITIMER_REAL, &due, nullptr);
+}
+
 void onInterrupt(int signal) {
+    if (runOver.load()) {
+        // Ends as any program would: the signal comes again, once this handler returns.
+        ::signal(signal, SIG_DFL);
+        ::raise(signal);
+        return;
+    }
     int running = 0;
     if (!endingStatus.compare_exchange_strong(running, 128 + signal))
         for (;;) // another thread is ending the run already
             ::pause();
-    if (watchdogReady) {
-        itimerspec due{};
-        due.it_value.tv_nsec = kWatchdogMs * 1000000;
-        ::timer_settime(watchdog, 0, &due, nullptr);
-    }
+    startWatchdog();
     leaveEverythingWhole("\r\033[K",
                          signal == SIGINT    ? "SIGINT"
                          : signal == SIGTERM ? "SIGTERM"
@@ -108,31 +123,21 @@ void onInterrupt(int signal) {
 InterruptWatch::InterruptWatch(bool progressLineShown, ReportBuffer& reports) {
     progressLine.store(progressLineShown);
     reportsOfTheRun.store(&reports);
-    sigevent whenDue{};
-    whenDue.sigev_notify = SIGEV_SIGNAL;
-    whenDue.sigev_signo = SIGALRM;
-    watchdogReady = ::timer_create(CLOCK_MONOTONIC, &whenDue, &watchdog) == 0;
+    runOver.store(false);
     struct sigaction action {};
-    action.sa_handler = endNow;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGALRM, &action, nullptr);
     action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
     for (const int signal : kInterrupts)
         sigaddset(&action.sa_mask, signal);
     for (const int signal : kInterrupts)
         ::sigaction(signal, &action, nullptr);
 }
 
-// The run and its reports are done: an interrupt now ends the program as it ends any.
+// The run and its reports are done: an interrupt now ends the program as it ends any. The
+// handler stays, and says so itself, which spares a system call a signal.
 InterruptWatch::~InterruptWatch() {
-    struct sigaction action {};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : kInterrupts)
-        ::sigaction(signal, &action, nullptr);
     reportsOfTheRun.store(nullptr);
-    if (watchdogReady)
-        ::timer_delete(watchdog);
+    runOver.store(true);
 }
 
 #else

@@ -73,7 +73,8 @@ int run(std::span<char*> arguments, quillmere::cli::ReportBuffer& out,
     case Action::PutTileSet:
         break;
     }
-    const bool showProgress = isatty(2) != 0;
+    // Only a batch shows how far it got.
+    const bool showProgress = invocation.action == Action::ConvertMany && isatty(2) != 0;
     watch.emplace(showProgress, out);
     return runConversions(invocation, out, err, showProgress);
 }

@@ -1,6 +1,7 @@
 #include "posix_files.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 
 namespace quillmere::files {
 namespace {
@@ -23,6 +24,11 @@ FileKind kindOf(mode_t mode) {
     if (S_ISSOCK(mode))
         return FileKind::Socket;
     return FileKind::Other;
+}
+
+uid_t effectiveUser() {
+    static const uid_t user = ::geteuid();
+    return user;
 }
 
 FileState stateOf(const struct stat& status) {

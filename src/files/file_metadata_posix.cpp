@@ -40,7 +40,7 @@ bool keepsSpecialBitsOnWrite() {
     if (::syscall(SYS_capget, &header, data) == 0)
         return (data[CAP_FSETID / 32].effective & (1u << (CAP_FSETID % 32))) != 0;
 #endif
-    return ::geteuid() == 0;
+    return effectiveUser() == 0;
 }
 
 bool isAccessList(std::string_view name) {

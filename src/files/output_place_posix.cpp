@@ -162,7 +162,7 @@ void OutputFolder::surveyLeftovers(std::size_t mostNames) {
         ::close(listed);
         return;
     }
-    const std::string mark = ".quillmere-" + std::to_string(::geteuid()) + "-";
+    const std::string mark = ".quillmere-" + std::to_string(effectiveUser()) + "-";
     std::vector<std::string> names;
     std::size_t seen = 0;
     errno = 0;

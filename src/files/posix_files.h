@@ -22,6 +22,8 @@ inline FileIdentity identityOf(const struct stat& status) {
 }
 
 FileKind kindOf(mode_t mode);
+// The effective user, asked of the system once: it does not change while the program runs.
+uid_t effectiveUser();
 FileState stateOf(const struct stat& status);
 
 class Fd {

@@ -79,8 +79,7 @@ Expected<Done> createTemporary(ReplacementState& state) {
     // Private until it carries the old file's owner and access control list. An unnamed file,
     // which nobody else can open, may take the old file's plain permissions at once where the
     // owner stays: its mode then needs no change once written (copyMetadata).
-    static const uid_t user = ::geteuid();
-    const bool plain = state.old.st_uid == user && (state.old.st_mode & 07000) == 0;
+    const bool plain = state.old.st_uid == effectiveUser() && (state.old.st_mode & 07000) == 0;
     const mode_t named = state.replacing() ? 0600 : 0666;
     const mode_t unnamed = state.replacing() && plain ? state.old.st_mode & 0777 : named;
     if (auto created = temporary.create(unnamed, named); !created)

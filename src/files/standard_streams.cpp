@@ -1,8 +1,7 @@
 #include "standard_streams.h"
 
 #ifndef _WIN32
-#include <cerrno>
-#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 #endif
 
@@ -10,11 +9,15 @@ namespace quillmere::files {
 
 void holdClosedStandardStreams() {
 #ifndef _WIN32
-    for (int stream = 0; stream <= 2; ++stream) {
-        if (::fcntl(stream, F_GETFD) != -1 || errno != EBADF)
+    // One look at all three: a closed one answers POLLNVAL, and nothing waits.
+    pollfd streams[] = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}};
+    if (::poll(streams, 3, 0) < 0)
+        return;
+    for (const pollfd& stream : streams) {
+        if ((stream.revents & POLLNVAL) == 0)
             continue;
-        // A new pipe takes the lowest free numbers: its read end becomes `stream`, where a
-        // write fails as it would on the closed stream, and its write end is let go.
+        // A new pipe takes the lowest free numbers: its read end becomes the closed stream's,
+        // where a write fails as it would on the closed stream, and its write end is let go.
         int ends[2];
         if (::pipe(ends) != 0)
             return;

@@ -27,7 +27,7 @@ namespace {
 constexpr int kSlots = kTemporarySlots;
 
 std::string temporaryNameFor(const std::string& output, int slot) {
-    static const std::string user = std::to_string(::geteuid());
+    static const std::string user = std::to_string(effectiveUser());
     return files::temporaryNameFor(output, user, slot, NameUnits::Utf8Bytes);
 }
 
@@ -49,7 +49,7 @@ bool removeIfAbandoned(int folder, const std::string& name) {
     struct stat named {
     }, opened{};
     if (::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(named.st_mode) || named.st_uid != ::geteuid() || named.st_nlink != 1)
+        !S_ISREG(named.st_mode) || named.st_uid != effectiveUser() || named.st_nlink != 1)
         return false;
     Fd candidate(
         ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
