@@ -113,9 +113,6 @@ private:
     // How far the conversions may run ahead of the reports: four times the most in flight, so
     // that one slow map does not hold the others up.
     static constexpr std::size_t kWindow = 256;
-    // How often a map looks at its output before it takes the lock for it while other maps
-    // keep finishing meanwhile.
-    static constexpr int kLooksOutsideTheLock = 3;
     using Key = std::pair<std::uint64_t, std::uint64_t>;
 
     static Key keyOf(files::FileIdentity identity) { return {identity.volume, identity.index}; }
@@ -132,6 +129,11 @@ private:
     std::string nameOf(std::size_t index) const {
         const std::string path = output(index);
         return path.substr(path.find_last_of(kSeparators) + 1);
+    }
+
+    static bool isAscii(std::string_view name) {
+        return std::all_of(name.begin(), name.end(),
+                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     }
 
     // Waits until `ready()`, asked again each time a map is done.
@@ -164,21 +166,18 @@ private:
         }
         if (auto named = replacement.name(); !named)
             return tileSetResultOf(read, named.error());
-        // Looked at outside the lock, so that no other map waits on the look. A map that
-        // replaces the file meanwhile is seen by its claim below; one that is done with it by
-        // now, by the count: then looked at again, at last under the lock.
-        for (int look = 1;; ++look) {
-            const std::size_t finished = finished_;
+        // Maps whose outputs' names fold to one rename one at a time (order_): only a map that
+        // a symbolic link led to this name, or one whose name the folder may fold otherwise
+        // than order_ does (beyond ASCII), can change what it names meanwhile. So the look is
+        // made outside the lock, where no other map waits on it, and once more under it only
+        // when such a map finished since; one that is renaming now is seen by its claim below.
+        const bool sharedName = replacement.throughLink() || !isAscii(nameOf(index));
+        const std::size_t sharedDone = sharedFinished_;
+        if (!sharedName)
             current = replacement.current();
-            lock.lock();
-            if (finished_ == finished)
-                break;
-            if (look == kLooksOutsideTheLock) {
-                current = replacement.current();
-                break;
-            }
-            lock.unlock();
-        }
+        lock.lock();
+        if (sharedName || sharedFinished_ != sharedDone)
+            current = replacement.current();
         std::optional<std::size_t> writer;
         // A file of this run, or one another map is about to replace: two outputs whose names
         // did not say so lead to one file (a link). Decided in the maps' order, once every
@@ -208,8 +207,8 @@ private:
                 slots_[*writer % kWindow] =
                     TileSetResult::failed(FileRole::Output, {}, kWrittenAlready);
         }
-        claims_.push_back(
-            {current ? current->identity : files::FileIdentity{}, replacement.incoming(), index});
+        claims_.push_back({current ? current->identity : files::FileIdentity{},
+                           replacement.incoming(), index, sharedName});
         claim = replacement.incoming();
         return std::nullopt;
     }
@@ -311,9 +310,12 @@ private:
                 written_.insert(valueOf(*claim));
                 wrote_[index] = true;
             }
-            std::erase_if(claims_, [&](const Claim& held) { return held.map == index; });
+            std::erase_if(claims_, [&](const Claim& held) {
+                if (held.map == index && held.sharedName)
+                    ++sharedFinished_;
+                return held.map == index;
+            });
             done_[index] = true;
-            ++finished_;
             const std::size_t before = firstNotDone_;
             while (firstNotDone_ < done_.size() && done_[firstNotDone_])
                 ++firstNotDone_;
@@ -364,6 +366,7 @@ private:
     struct Claim {
         files::FileIdentity replaced, incoming;
         std::size_t map;
+        bool sharedName; // its output's name may lead where another output's leads
     };
     std::vector<Claim> claims_;
     std::map<Key, files::OutputFolder> folders_;
@@ -372,7 +375,8 @@ private:
     std::size_t reported_ = 0; // how many maps, from the first, were reported
     std::size_t waitingForTurn_ = 0, waitingForReports_ = 0;
     std::atomic<std::size_t> next_{0};
-    std::atomic<std::size_t> finished_{0}; // maps done; changed under the lock
+    // Maps done whose outputs' names may lead where others' do (Claim); changed under the lock.
+    std::atomic<std::size_t> sharedFinished_{0};
     std::mutex mutex_;
     std::condition_variable turn_;    // more maps done, for a map that waits to rename
     std::condition_variable reports_; // more maps reported: room in the window, or a turn

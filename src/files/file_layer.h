@@ -224,9 +224,8 @@ using ReplacementStatePtr = std::unique_ptr<ReplacementState, DropReplacementSta
 // One replacement of a file, in two halves: prepare() resolves the path, writes and flushes a
 // temporary beside the output with the old file's metadata; commit() names it, checks, renames
 // it over the output and flushes the folder. A caller that must look at the output just before
-// the rename (a batch keeping its outputs apart) does so with current() after name(); dropping an
-// uncommitted
-// replacement removes its temporary and leaves the output as it was.
+// the rename (a batch keeping its outputs apart) does so with current() after name(); dropping
+// an uncommitted replacement removes its temporary and leaves the output as it was.
 //
 // Symbolic links are followed only as the system itself follows them (its protections
 // included), and one to nothing is refused. The new file gets the old one's owner, group,
@@ -245,6 +244,9 @@ public:
     std::optional<FileState> current() const;
     // The new file, complete and flushed.
     FileIdentity incoming() const;
+    // Whether the output's name is a symbolic link that led to another name, which other
+    // outputs may name too.
+    bool throughLink() const;
     // Whether the output's folder treats `name` and the output's own name as one.
     bool namesOneFile(const std::string& name) const;
 

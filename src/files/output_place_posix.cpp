@@ -107,6 +107,7 @@ Expected<OutputPlace> placeOnce(const std::string& path, struct stat& existing,
     } else if (S_ISLNK(existing.st_mode)) {
         if (auto followed = followLink(place, existing); !followed)
             return followed.error();
+        place.throughLink = true;
     }
     // A link may have led out of the shared folder, into one opened here.
     if (!place.folder.owned()) {

@@ -63,6 +63,7 @@ struct OutputPlace {
     FileIdentity folderIdentity;
     std::string shownFolder; // the folder as the path gave it; empty for the current folder
     std::string name;
+    bool throughLink = false; // the path's name is a symbolic link that led here
     // The names in the folder that may be leftovers, where a shared folder was surveyed.
     const std::vector<std::string>* leftovers = nullptr;
 };

@@ -82,6 +82,10 @@ FileIdentity Replacement::incoming() const {
     return steps::incoming(*state_);
 }
 
+bool Replacement::throughLink() const {
+    return steps::throughLink(*state_);
+}
+
 bool Replacement::namesOneFile(const std::string& name) const {
     return steps::namesOneFile(*state_, name, steps::outputName(*state_));
 }

@@ -32,6 +32,8 @@ FileIdentity incoming(const ReplacementState& state);
 // Whether the output's folder names one file by both `a` and `b`, both names in it.
 bool namesOneFile(const ReplacementState& state, const std::string& a, const std::string& b);
 std::string outputName(const ReplacementState& state);
+// Whether the output's name is a symbolic link that led to another name.
+bool throughLink(const ReplacementState& state);
 Expected<Done> renameOverOutput(ReplacementState& state);
 // After the rename: what Written tells, the replaced file and the folder handed over.
 Written written(ReplacementState& state);

@@ -133,6 +133,10 @@ std::string outputName(const ReplacementState& state) {
     return state.place.name;
 }
 
+bool throughLink(const ReplacementState& state) {
+    return state.place.throughLink;
+}
+
 Expected<Done> renameOverOutput(ReplacementState& state) {
     return state.temporary->renameOverOutput(state.existed);
 }

@@ -114,6 +114,10 @@ std::optional<FileState> current(const ReplacementState& state) {
     return lookAt(state.destination.target, otherNames);
 }
 
+bool throughLink(const ReplacementState& state) {
+    return state.destination.throughLink;
+}
+
 FileIdentity incoming(const ReplacementState& state) {
     return state.incoming;
 }

@@ -354,5 +354,44 @@ TEST(QuillmereTiles, ABatchTellsOutputsApartByTheFileTheirNamesLeadTo) {
     EXPECT_EQ(readFile(folder / "out/First.BMP"), tileSetOf(first));
 }
 
+// Many maps at once, half of whose outputs are links to the others' names, in either order:
+// whichever map comes first keeps the file, and the other fails, however the maps interleave.
+TEST(QuillmereTiles, ABatchOfLinkedOutputsLetsTheEarliestMapKeepEachFile) {
+    constexpr int kPairs = 48;
+    for (const bool linkFirst : {false, true}) {
+        TempFolder folder;
+        std::filesystem::create_directories(folder / "out");
+        std::vector<std::string> arguments{"-d", "out"};
+        std::vector<Bytes> kept;
+        for (int pair = 0; pair < kPairs; ++pair) {
+            const std::string plain = "P" + std::to_string(pair), link = "L" + std::to_string(pair);
+            const Bytes plainMap = patternBytes(50000, 100 + pair);
+            writeFile(folder / (plain + ".LVL"), plainMap);
+            const Bytes linkMap = patternBytes(50000, 200 + pair);
+            writeFile(folder / (link + ".LVL"), linkMap);
+            writeFile(folder / ("out/" + plain + ".BMP"), Bytes(10, 0));
+            std::filesystem::create_symlink(plain + ".BMP", folder / ("out/" + link + ".BMP"));
+            arguments.push_back((linkFirst ? link : plain) + ".LVL");
+            arguments.push_back((linkFirst ? plain : link) + ".LVL");
+            kept.push_back(linkFirst ? linkMap : plainMap);
+        }
+
+        const auto run = tiles(arguments, folder);
+
+        EXPECT_EQ(run.exitStatus, 1);
+        for (int pair = 0; pair < kPairs; ++pair) {
+            const std::string plain = "P" + std::to_string(pair);
+            const std::string later = linkFirst ? plain : "L" + std::to_string(pair);
+            EXPECT_EQ(readFile(folder / ("out/" + plain + ".BMP")), tileSetOf(kept[pair]))
+                << plain << (linkFirst ? " after its link" : " before its link");
+            EXPECT_NE(run.err.find(later + ".LVL -> out/" + later +
+                                   ".BMP: Could not write the tile set \"out/" + later +
+                                   ".BMP\": an earlier map in this run wrote it already."),
+                      std::string::npos)
+                << run.err;
+        }
+    }
+}
+
 } // namespace
 } // namespace quillmere
