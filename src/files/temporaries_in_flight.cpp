@@ -21,7 +21,7 @@ enum SlotState : int { kFree, kMaking, kInFlight, kRenaming, kRemoved };
 struct Slot {
     std::atomic<int> state{kFree};
     std::intptr_t folderOrHandle = 0; // set before the slot is InFlight
-    char name[256] = {}; // a file name's 255 bytes and its terminating zero
+    char name[256] = {};              // a file name's 255 bytes and its terminating zero
 };
 
 Slot slots[kSlots];
