@@ -210,7 +210,7 @@ private:
 int main(int argc, char** argv) {
     int threads = kDefaultThreads;
     const char* folder = nullptr;
-    int depth = 0;
+    [[maybe_unused]] int depth = 0; // used with io_uring only
     int at = 1;
     for (; at + 1 < argc; at += 2) {
         if (std::strcmp(argv[at], "-s") == 0) {
