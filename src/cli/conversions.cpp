@@ -131,11 +131,6 @@ private:
         return path.substr(path.find_last_of(kSeparators) + 1);
     }
 
-    static bool isAscii(std::string_view name) {
-        return std::all_of(name.begin(), name.end(),
-                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    }
-
     // Waits until `ready()`, asked again each time a map is done.
     template <typename Ready> void waitUntil(std::unique_lock<std::mutex>& lock, Ready ready) {
         if (ready())
@@ -171,7 +166,7 @@ private:
         // than order_ does (beyond ASCII), can change what it names meanwhile. So the look is
         // made outside the lock, where no other map waits on it, and once more under it only
         // when such a map finished since; one that is renaming now is seen by its claim below.
-        const bool sharedName = replacement.throughLink() || !isAscii(nameOf(index));
+        const bool sharedName = replacement.throughLink() || !files::isAscii(nameOf(index));
         const std::size_t sharedDone = sharedFinished_;
         if (!sharedName)
             current = replacement.current();

@@ -225,10 +225,14 @@ std::string temporaryNameFor(std::string_view output, std::string_view owner, in
     return name + tail;
 }
 
+bool isAscii(std::string_view name) {
+    return std::all_of(name.begin(), name.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 std::string foldedCase(std::string_view name) {
     // Most names are plain ASCII, where only A to Z fold: spared the decoding.
-    if (std::all_of(name.begin(), name.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    if (isAscii(name)) {
         std::string folded(name);
         for (char& c : folded)
             if (c >= 'A' && c <= 'Z')

@@ -36,6 +36,8 @@ inline constexpr const char* kTemporaryNamesTaken =
 // `name` with each letter that has a simple other case (ASCII, Latin-1, Greek, Cyrillic) in
 // lower case: two names that differ here may be one in a folder that ignores case.
 std::string foldedCase(std::string_view name);
+// Whether every character of `name` is ASCII, which every folder folds alike (A to Z alone).
+bool isAscii(std::string_view name);
 
 // A third spelling of `a`, folding to the same as `a` and `b` but equal to neither, for a
 // folder to be asked about; nothing when `a` has no such spelling.
